@@ -1,0 +1,204 @@
+#include "channel/io.h"
+
+#include <cstring>
+
+#include "channel/slot_table.h"
+#include "platform/os.h"
+
+namespace pesolan {
+namespace {
+
+constexpr uint32_t kPurgeIdleMs = 200;
+constexpr uint32_t kPurgeAfterReadMs = 80;
+constexpr uint32_t kStreamDetectMs = 300;
+constexpr uint32_t kTxEmptyMs = 256;
+constexpr uint32_t kSerialByteMs = 80;
+constexpr uint32_t kTcpByteMs = 128;
+constexpr uint32_t kSerialFirstReplyByteMs = 350;
+constexpr uint32_t kTcpFirstReplyByteMs = 300;
+constexpr uint32_t kReplySilenceMs = 80;
+constexpr uint32_t kPollUs = 1;
+constexpr uint32_t kWritePollUs = 10;
+constexpr int kScratchSize = 4096;
+
+// What an operation reads of its slot, once, at entry.
+struct Channel {
+  int32_t kind;
+  os::SerialPort port;
+  os::Socket socket;
+  bool serial() const { return kind == Serial && port != nullptr; }
+  bool tcp() const { return kind == Tcp && socket != os::kNoSocket; }
+};
+
+Channel ChannelOf(int index) {
+  if (index < 0 || index >= kSlotCount) return {Channel_None, nullptr, os::kNoSocket};
+  const DeviceSlot& slot = SlotTable[index];
+  return {slot.channelKind, slot.comHandle, slot.socket};
+}
+
+bool ReceiveOne(os::Socket s, uint8_t* byte) {
+  return os::SocketReadable(s, kPollUs) && os::SocketReceive(s, byte, 1) == 1;
+}
+
+bool DrainTcp(os::Socket s) {
+  uint8_t scratch[kScratchSize];  // contents are thrown away
+  const uint32_t start = os::Tick();
+  bool readAny = false;
+  uint32_t lastRead = start;
+  for (;;) {
+    os::Yield();
+    if (!os::SocketReadable(s, kPollUs) || os::SocketReceive(s, scratch, kScratchSize) <= 0) break;
+    readAny = true;
+    lastRead = os::Tick();
+  }
+  // Bytes still under way from the scale arrive during the wait and stay
+  // queued for the next operation.
+  while (readAny ? os::Since(lastRead) < kPurgeAfterReadMs : os::Since(start) < kPurgeIdleMs) os::Yield();
+  return true;
+}
+
+// Writes, then waits for the transmit-empty event.
+bool SerialSendOnce(os::SerialPort port, const uint8_t* bytes, int count) {
+  if (!os::SetSerialEvents(port, os::kEventTxEmpty) || !os::SerialWrite(port, bytes, static_cast<uint32_t>(count)))
+    return false;
+  const uint32_t start = os::Tick();
+  uint32_t events = 0;
+  os::Yield();
+  if (!os::SerialWaitEvent(port, &events)) return false;
+  for (;;) {
+    if (events & os::kEventTxEmpty) return true;
+    if (os::Since(start) >= kTxEmptyMs) return false;
+    os::Yield();
+    if (!os::SerialWaitEvent(port, &events)) return false;
+  }
+}
+
+bool TcpSend(int index, os::Socket s, const uint8_t* bytes, int count) {
+  uint8_t staging[kRequestSize];
+  std::memcpy(staging, bytes, static_cast<size_t>(count));
+  os::SocketWritable(s, kWritePollUs);  // the answer does not matter
+  if (os::SocketSend(s, staging, count) < 0) {
+    os::SocketClose(s);
+    os::NetCleanup();
+    SlotTable[index].socket = os::kNoSocket;
+    return false;
+  }
+  return true;
+}
+
+// Gathers reply bytes into held; returns how many came (0..22).
+int GatherSerial(os::SerialPort port, uint8_t* held) {
+  int n = 0;
+  uint32_t queued = 0;
+  if (!os::SetSerialEvents(port, os::kEventRxChar)) return 0;
+  const uint32_t start = os::Tick();
+  uint32_t last = start;
+  os::Yield();
+  if (!os::SerialQueued(port, &queued)) return 0;
+  for (;;) {
+    if (queued > 0) {
+      if (!os::SerialReadOne(port, &held[n])) return n;
+      if (++n == kReplySize) return n;
+      last = os::Tick();
+    } else if (n == 0 ? os::Since(start) > kSerialFirstReplyByteMs : os::Since(last) >= kReplySilenceMs) {
+      return n;
+    }
+    os::Yield();
+    if (!os::SerialQueued(port, &queued)) return n;
+  }
+}
+
+int GatherTcp(os::Socket s, uint8_t* held) {
+  int n = 0;
+  const uint32_t start = os::Tick();
+  uint32_t last = start;
+  for (;;) {
+    os::Yield();
+    if (ReceiveOne(s, &held[n])) {
+      if (++n == kReplySize) return n;
+      last = os::Tick();
+      continue;
+    }
+    if (n == 0 ? os::Since(start) >= kTcpFirstReplyByteMs : os::Since(last) >= kReplySilenceMs) return n;
+  }
+}
+
+}  // namespace
+
+bool PurgeChannel(int index) {
+  const Channel ch = ChannelOf(index);
+  if (ch.serial()) return os::PurgeSerial(ch.port);
+  if (ch.tcp()) return DrainTcp(ch.socket);
+  return false;
+}
+
+bool WaitForData(int index) {
+  if (!PurgeChannel(index)) return false;
+  const Channel ch = ChannelOf(index);
+  if (ch.tcp()) {
+    uint8_t discarded = 0;
+    return ReceiveOne(ch.socket, &discarded);
+  }
+  uint32_t queued = 0;
+  if (!os::SetSerialEvents(ch.port, os::kEventRxChar)) return false;
+  const uint32_t start = os::Tick();
+  os::Yield();
+  if (!os::SerialQueued(ch.port, &queued)) return false;
+  for (;;) {
+    if (queued > 0) return true;  // the bytes stay queued for the reads
+    if (os::Since(start) >= kStreamDetectMs) return false;
+    os::Yield();
+    if (!os::SerialQueued(ch.port, &queued)) return false;
+  }
+}
+
+bool SendBytes(int index, const uint8_t* bytes, int count) {
+  if (count < 1 || count > kRequestSize) return false;
+  const Channel ch = ChannelOf(index);
+  if (ch.serial()) return SerialSendOnce(ch.port, bytes, count);
+  if (ch.tcp()) return TcpSend(index, ch.socket, bytes, count);
+  return false;
+}
+
+bool ReadByte(int index, uint8_t* byte) {
+  *byte = 0;
+  const Channel ch = ChannelOf(index);
+  if (ch.tcp()) {
+    const uint32_t start = os::Tick();
+    for (;;) {
+      os::Yield();
+      if (ReceiveOne(ch.socket, byte)) return true;
+      *byte = 0;
+      if (os::Since(start) >= kTcpByteMs) return false;
+    }
+  }
+  if (!ch.serial() || !os::SetSerialEvents(ch.port, os::kEventRxChar)) return false;
+  uint32_t queued = 0;
+  const uint32_t start = os::Tick();
+  os::Yield();
+  if (!os::SerialQueued(ch.port, &queued)) return false;
+  for (;;) {
+    if (queued > 0 && os::SerialReadOne(ch.port, byte)) return true;
+    *byte = 0;
+    if (os::Since(start) > kSerialByteMs) return false;
+    os::Yield();
+    if (!os::SerialQueued(ch.port, &queued)) return false;
+  }
+}
+
+bool ReadReply(int index, uint8_t* buffer, int* count) {
+  const Channel ch = ChannelOf(index);
+  uint8_t held[kReplySize];
+  int n = 0;
+  if (ch.serial()) {
+    n = GatherSerial(ch.port, held);
+  } else if (ch.tcp()) {
+    n = GatherTcp(ch.socket, held);
+  }
+  if (n == 0) return false;
+  std::memcpy(buffer, held, static_cast<size_t>(n));
+  *count = n;
+  return true;
+}
+
+}  // namespace pesolan

@@ -1,0 +1,29 @@
+#pragma once
+// Moving bytes over a slot's open channel, each operation bounded by its own
+// time limit. The index is that of a claimed slot; when its channel is not
+// open every operation answers false at once. None records an error code.
+
+#include <cstdint>
+
+namespace pesolan {
+
+constexpr int kReplySize = 22;    // longest reply gathered by ReadReply
+constexpr int kRequestSize = 22;  // longest request SendBytes takes
+
+// Discards what is pending (TCP: drains, then waits 80 ms after the last
+// byte read, or 200 ms when nothing came).
+bool PurgeChannel(int index);
+// Purges, then true when the scale sends by itself: on a serial port a byte
+// queued within 300 ms (left queued); on TCP a byte readable at once (taken).
+bool WaitForData(int index);
+// Sends count (1..22) bytes; on a serial port waits up to 256 ms for the
+// transmitter to empty. A failed TCP send closes the connection.
+bool SendBytes(int index, const uint8_t* bytes, int count);
+// One byte within 80 ms (serial) or 128 ms (TCP); byte is 0 when none came.
+bool ReadByte(int index, uint8_t* byte);
+// Up to 22 bytes, ended by 22 bytes, by 80 ms of silence after a byte, or by
+// no first byte within 350 ms (serial) or 300 ms (TCP). buffer and count are
+// written only when at least one byte came.
+bool ReadReply(int index, uint8_t* buffer, int* count);
+
+}  // namespace pesolan

@@ -1,0 +1,29 @@
+#pragma once
+// One parsed weight line. The slot of a device keeps the last one; the
+// parser in protocol/ fills it.
+
+#include <cstdint>
+
+namespace pesolan {
+
+enum WeightUnit : int32_t {
+  Unit_AsOnScale = 0,
+  Unit_Milligram = 1,
+  Unit_Gram = 2,
+  Unit_Kilogram = 3,
+  Unit_Tonne = 4,
+};
+
+enum Stability : int32_t { Stability_None = 0, Stability_Stable = 1, Stability_Unstable = 2 };
+
+// All fields zero: a reset reading (before the first reading, after a failed
+// exchange).
+struct WeightReading {
+  int32_t stability = Stability_None;
+  uint8_t hasDecimalPoint = 0;
+  uint8_t decimals = 0;  // characters after the first decimal point
+  float value = 0.0f;    // as the scale gave it, sign applied
+  int32_t unit = Unit_AsOnScale;
+};
+
+}  // namespace pesolan

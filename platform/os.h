@@ -1,0 +1,84 @@
+#pragma once
+// The operating-system layer: ticks and sleeps, serial ports and sockets.
+// Everything above reaches the system only through these functions; there is
+// one implementation file per OS (os_windows.cpp, os_linux.cpp).
+
+#include <cstddef>
+#include <cstdint>
+
+namespace os {
+
+// ---- time ---------------------------------------------------------------
+
+// Millisecond tick of the system. It wraps after about 49.7 days, so elapsed
+// times are always taken as unsigned 32-bit differences.
+uint32_t Tick();
+inline uint32_t Since(uint32_t start) { return Tick() - start; }
+void Sleep(uint32_t ms);
+// Sleep(0): give the rest of the time slice to another ready thread.
+void Yield();
+
+// ---- serial ports ---------------------------------------------------------
+
+// Serial port numbers run from 1 (COM1) to kMaxPort.
+constexpr int kMaxPort = 256;
+
+// An open serial port; null means none.
+using SerialPort = void*;
+
+enum class PortPresence { Absent, Present, Held };
+
+// Line settings in the Windows serial-port coding: parity 0 none, 1 odd,
+// 2 even; stopBits 0 means one stop bit, 2 means two.
+struct LineSettings {
+  int32_t baudRate;
+  uint8_t parity;
+  uint8_t byteSize;
+  uint8_t stopBits;
+};
+
+// Communication events a port can be asked to report.
+enum : uint32_t { kEventRxChar = 0x0001, kEventTxEmpty = 0x0004 };
+
+// Opens the port shared for reading and closes it again at once: tells a
+// present port, one held by another program, and an absent one apart.
+PortPresence ProbeSerial(int port);
+// Opens the port for reading and writing, exclusively. Null when it cannot.
+SerialPort OpenSerial(int port);
+// Applies the line settings: raw binary, no flow control, DTR and RTS on,
+// no read or write time-outs.
+bool ConfigureSerial(SerialPort port, const LineSettings& line);
+// Discards both the input and the output queue.
+bool PurgeSerial(SerialPort port);
+bool SetSerialEvents(SerialPort port, uint32_t events);
+// Number of received bytes waiting in the input queue.
+bool SerialQueued(SerialPort port, uint32_t* bytes);
+// Reads one byte without waiting; true only when exactly one byte was read.
+bool SerialReadOne(SerialPort port, uint8_t* byte);
+// Writes all the bytes (blocking); false on failure or a short write.
+bool SerialWrite(SerialPort port, const uint8_t* bytes, uint32_t count);
+// Waits for one of the events set by SetSerialEvents and reports which.
+bool SerialWaitEvent(SerialPort port, uint32_t* events);
+bool CloseSerial(SerialPort port);
+
+// ---- sockets ----------------------------------------------------------------
+
+using Socket = uintptr_t;
+constexpr Socket kNoSocket = ~Socket(0);
+
+// One start-up per open TCP channel (Winsock 2.2 on Windows).
+bool NetStartup();
+void NetCleanup();
+// Looks the host up (IPv4, TCP) and connects a blocking socket to the first
+// address found; no other address is tried. kNoSocket on any failure.
+Socket TcpConnect(const char* host, const char* service);
+bool SocketReadable(Socket s, uint32_t microseconds);
+bool SocketWritable(Socket s, uint32_t microseconds);
+// Bytes received, or 0 or less when nothing came (closed or failed).
+int SocketReceive(Socket s, uint8_t* buffer, int size);
+// Bytes sent, or -1 when the send failed.
+int SocketSend(Socket s, const uint8_t* bytes, int count);
+void SocketShutdown(Socket s);
+void SocketClose(Socket s);
+
+}  // namespace os

@@ -1,0 +1,23 @@
+#pragma once
+// Linux-only parts of the operating-system layer: the fixed rule that maps a
+// serial port number to a device node, and the hook tests use to replace it.
+
+#include <cstddef>
+
+namespace os {
+
+// COM port N maps to a device node by one fixed rule:
+//   N =   1 ..  64  ->  /dev/ttyS0   .. /dev/ttyS63    (on-board UARTs)
+//   N =  65 .. 192  ->  /dev/ttyUSB0 .. /dev/ttyUSB127 (USB serial adapters)
+//   N = 193 .. 256  ->  /dev/ttyACM0 .. /dev/ttyACM63  (USB CDC devices)
+// False for a number outside 1..256 or a buffer too small.
+bool PortDevicePath(int port, char* path, std::size_t size);
+
+namespace testing {
+// Replaces the rule above for the whole process (tests point a port number at
+// a pseudo-terminal and make every other port absent); nullptr restores it.
+using PortPathRule = bool (*)(int port, char* path, std::size_t size);
+void SetPortPathRule(PortPathRule rule);
+}  // namespace testing
+
+}  // namespace os

@@ -1,0 +1,42 @@
+#include "scale.h"
+
+#include <cstdio>
+
+namespace sim {
+namespace {
+constexpr uint8_t ENQ = 0x05, ACK = 0x06, DC1 = 0x11, NAK = 0x15;
+}
+
+std::string WeightLine(const std::string& weight, const std::string& unit, bool stable) {
+  char line[64];
+  std::snprintf(line, sizeof line, "%s,GS,%8s%s", stable ? "ST" : "US", weight.c_str(), unit.c_str());
+  return line;
+}
+
+std::string Scale::NextLine() {
+  const int n = linesMade_++;
+  if (!options_.lines.empty()) return options_.lines[static_cast<size_t>(n) % options_.lines.size()];
+  return WeightLine(options_.weight, options_.unit, n >= options_.unstableLines);
+}
+
+std::string Scale::NextStreamLine() { return NextLine() + "\r\n"; }
+
+std::string Scale::Answer(const uint8_t* bytes, size_t count) {
+  std::string out;
+  for (size_t i = 0; i < count; ++i) {
+    const bool pair = bytes[i] == ENQ && i + 1 < count && bytes[i + 1] == DC1;
+    if (pair || bytes[i] == DC1) {
+      std::string reply = NextStreamLine();
+      if (options_.replyBytes > 0 && reply.size() > static_cast<size_t>(options_.replyBytes))
+        reply.resize(static_cast<size_t>(options_.replyBytes));
+      out += reply;
+      if (pair) ++i;
+    } else if (bytes[i] == ENQ) {
+      if (options_.enqReply == EnqReply::Ack) out += static_cast<char>(ACK);
+      if (options_.enqReply == EnqReply::Nak) out += static_cast<char>(NAK);
+    }
+  }
+  return out;
+}
+
+}  // namespace sim

@@ -1,0 +1,40 @@
+#pragma once
+// What the simulated scale says, independent of how it is connected.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+enum class Mode { Stream, Request, Silent };
+enum class EnqReply { Ack, Nak, None };
+
+struct ScaleOptions {
+  Mode mode = Mode::Stream;
+  std::string weight = "12.345";   // number text as the scale shows it
+  std::string unit = "kg";
+  int unstableLines = 0;           // the first lines are unstable
+  std::vector<std::string> lines;  // fixed lines instead of weight lines
+  EnqReply enqReply = EnqReply::Ack;
+  int replyBytes = 0;              // cut request replies to this many bytes
+};
+
+// A weight line of the parser's shape: "ST,GS,  12.345kg".
+std::string WeightLine(const std::string& weight, const std::string& unit, bool stable);
+
+class Scale {
+ public:
+  explicit Scale(const ScaleOptions& options) : options_(options) {}
+  // The next line of the stream, CR LF included.
+  std::string NextStreamLine();
+  // The answer to bytes received from the driver in one read.
+  std::string Answer(const uint8_t* bytes, size_t count);
+
+ private:
+  std::string NextLine();
+  ScaleOptions options_;
+  int linesMade_ = 0;
+};
+
+}  // namespace sim
