@@ -122,7 +122,9 @@ speed_t SpeedOf(int32_t baudRate) {
   }
 }
 
-bool ApplyLine(termios* tio, const LineSettings& line) {
+}  // namespace
+
+bool MakeLineTermios(const LineSettings& line, termios* tio) {
   const speed_t speed = SpeedOf(line.baudRate);
   if (speed == B0 || (line.byteSize != 7 && line.byteSize != 8)) return false;
   if (line.parity > 2 || (line.stopBits != 0 && line.stopBits != 2)) return false;
@@ -139,8 +141,6 @@ bool ApplyLine(termios* tio, const LineSettings& line) {
   tio->c_cc[VTIME] = 0;
   return true;
 }
-
-}  // namespace
 
 bool PortDevicePath(int port, char* path, std::size_t size) {
   for (const PortRange& range : kPortRanges) {
@@ -179,7 +179,7 @@ SerialPort OpenSerial(int port) {
 bool ConfigureSerial(SerialPort port, const LineSettings& line) {
   const int fd = FdOf(port);
   termios tio{};
-  if (tcgetattr(fd, &tio) != 0 || !ApplyLine(&tio, line)) return false;
+  if (tcgetattr(fd, &tio) != 0 || !MakeLineTermios(line, &tio)) return false;
   if (tcsetattr(fd, TCSANOW, &tio) != 0) return false;
   // Pseudo-terminals and some adapters have no modem lines: not an error.
   int lines = TIOCM_DTR | TIOCM_RTS;

@@ -4,7 +4,16 @@
 
 #include <cstddef>
 
+#include "platform/os.h"
+
+struct termios;
+
 namespace os {
+
+// Raw terminal settings for a line setting: 7 or 8 data bits, no, odd or
+// even parity, one or two stop bits, receiver on, no flow control, reads
+// that never wait. False for a setting the port cannot take.
+bool MakeLineTermios(const LineSettings& line, termios* tio);
 
 // COM port N maps to a device node by one fixed rule:
 //   N =   1 ..  64  ->  /dev/ttyS0   .. /dev/ttyS63    (on-board UARTs)

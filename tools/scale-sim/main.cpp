@@ -37,7 +37,8 @@ struct Options {
   bool pty = false;
   int intervalMs = 30;
   long byteGapUs = 0;          // 0: a line goes out at once
-  long disconnectAfter = -1;   // TCP: close after this many bytes
+  long quitAfter = -1;         // bytes sent before the scale quits
+  bool disconnect = false;     // quitting closes a TCP connection
   int lifetimeS = 300;
 };
 
@@ -50,7 +51,8 @@ void Usage() {
       "                 [--weight TEXT] [--unit kg|g|t] [--unstable N] [--line TEXT]...\n"
       "                 [--interval MS] [--wire-speed] [--drip MS]\n"
       "                 [--enq-reply ack|nak|none] [--reply-bytes N]\n"
-      "                 [--disconnect-after BYTES] [--lifetime SECONDS]\n"
+      "                 [--stop-after BYTES] [--disconnect-after BYTES]\n"
+      "                 [--lifetime SECONDS]\n"
       "Prints 'tcp HOST PORT' and/or 'pty PATH', then serves.\n",
       stderr);
 }
@@ -89,7 +91,8 @@ bool ParseArgs(int argc, char** argv, Options* o) {
     else if (a == "--interval") o->intervalMs = std::atoi(take().c_str());
     else if (a == "--drip") o->byteGapUs = std::atol(take().c_str()) * 1000;
     else if (a == "--reply-bytes") o->scale.replyBytes = std::atoi(take().c_str());
-    else if (a == "--disconnect-after") o->disconnectAfter = std::atol(take().c_str());
+    else if (a == "--stop-after") o->quitAfter = std::atol(take().c_str());
+    else if (a == "--disconnect-after") { o->quitAfter = std::atol(take().c_str()); o->disconnect = true; }
     else if (a == "--lifetime") o->lifetimeS = std::atoi(take().c_str());
     else if (a == "--enq-reply") {
       const std::string r = take();
@@ -206,9 +209,16 @@ class Server {
     }
   }
 
+  bool Quit(const Peer& p) const { return o_.quitAfter >= 0 && p.sent >= o_.quitAfter; }
+
   // Queues the next stream line when due and sends what the pacing allows.
   void Produce(Peer& p) {
     const auto now = Clock::now();
+    if (Quit(p)) {
+      p.out.clear();
+      if (o_.disconnect && !p.isPty) p.closed = true;
+      return;
+    }
     if (o_.scale.mode == sim::Mode::Stream && p.out.empty() && now >= p.nextLine) {
       p.out = p.scale.NextStreamLine();
       p.nextLine = now + std::chrono::milliseconds(o_.intervalMs);
@@ -217,10 +227,10 @@ class Server {
       p.nextByte = now;
       return;
     }
-    while (!p.out.empty() && !p.closed && now >= p.nextByte) {
+    while (!p.out.empty() && now >= p.nextByte && !Quit(p)) {
       size_t chunk = o_.byteGapUs > 0 ? 1 : p.out.size();
-      if (o_.disconnectAfter >= 0) chunk = std::min<size_t>(chunk, static_cast<size_t>(o_.disconnectAfter - p.sent));
-      const ssize_t n = chunk > 0 ? write(p.fd, p.out.data(), chunk) : 0;
+      if (o_.quitAfter >= 0) chunk = std::min<size_t>(chunk, static_cast<size_t>(o_.quitAfter - p.sent));
+      const ssize_t n = write(p.fd, p.out.data(), chunk);
       if (n <= 0) {  // the pseudo-terminal's queue is full: try again later
         p.nextByte = now + Micros(5000);
         break;
@@ -228,8 +238,8 @@ class Server {
       p.out.erase(0, static_cast<size_t>(n));
       p.sent += n;
       if (o_.byteGapUs > 0) p.nextByte += Micros(o_.byteGapUs);
-      if (o_.disconnectAfter >= 0 && p.sent >= o_.disconnectAfter && !p.isPty) p.closed = true;
     }
+    if (Quit(p)) Produce(p);
   }
 
   void Reap() {
@@ -247,6 +257,7 @@ class Server {
     auto wait = Micros(20000);  // also bounds how late a signal is noticed
     const auto now = Clock::now();
     for (const auto& p : peers_) {
+      if (Quit(*p)) continue;
       if (!p->out.empty()) wait = std::min(wait, std::chrono::duration_cast<Micros>(p->nextByte - now));
       if (o_.scale.mode == sim::Mode::Stream)
         wait = std::min(wait, std::chrono::duration_cast<Micros>(p->nextLine - now));

@@ -9,7 +9,8 @@ constexpr uint8_t ENQ = 0x05, ACK = 0x06, DC1 = 0x11, NAK = 0x15;
 
 std::string WeightLine(const std::string& weight, const std::string& unit, bool stable) {
   char line[64];
-  std::snprintf(line, sizeof line, "%s,GS,%8s%s", stable ? "ST" : "US", weight.c_str(), unit.c_str());
+  // Eight places for the number and two for the unit, as the scale's display.
+  std::snprintf(line, sizeof line, "%s,GS,%8s%-2s", stable ? "ST" : "US", weight.c_str(), unit.c_str());
   return line;
 }
 

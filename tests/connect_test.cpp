@@ -1,0 +1,263 @@
+// Claiming a slot and opening the channel: TCP against scale-sim on loopback,
+// serial against scale-sim's pseudo-terminal mapped to a COM port number.
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <memory>
+#include <vector>
+
+#include "channel/error_codes.h"
+#include "support/devices.h"
+#include "support/text.h"
+
+using namespace pesolan;
+using namespace testing_support;
+
+namespace {
+
+class ConnectTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetSlotTable();
+    UnmapAllPorts();
+  }
+  void TearDown() override { UnmapAllPorts(); }
+};
+
+TEST_F(ConnectTest, TcpDeviceClaimsAReadySlotAndDisconnectFreesIt) {
+  SimProcess sim({"--tcp"});
+  ASSERT_TRUE(sim.ok());
+  DeviceHandle h;
+  ASSERT_TRUE(Connect(h, TcpSettings(sim.port())));
+  const int index = SlotOf(h);
+  ASSERT_EQ(index, 0);
+  EXPECT_TRUE(SlotTable[index].ready);
+  EXPECT_EQ(SlotTable[index].channelKind, Tcp);
+  EXPECT_NE(SlotTable[index].socket, os::kNoSocket);
+  EXPECT_EQ(SlotTable[index].settings.tcpPort, sim.port());
+  EXPECT_STREQ(SlotTable[index].settings.ip, "127.0.0.1");
+  EXPECT_EQ(GetError(h), NoError);
+
+  Stopwatch watch;
+  EXPECT_TRUE(Disconnect(h));
+  EXPECT_GE(watch.ms(), 8 - kTickSlack);
+  EXPECT_LT(watch.ms(), 300) << "a ready slot is closed after the first 8 ms check";
+  EXPECT_EQ(SlotTable[index].key, 0);
+  EXPECT_EQ(SlotTable[index].socket, os::kNoSocket);
+}
+
+TEST_F(ConnectTest, SecondDeviceTakesTheNextFreeSlotAndReusesFreedOnes) {
+  SimProcess sim({"--tcp"});
+  DeviceHandle a, b, c;
+  ASSERT_TRUE(Connect(a, TcpSettings(sim.port())));
+  ASSERT_TRUE(Connect(b, TcpSettings(sim.port())));
+  EXPECT_EQ(SlotOf(a), 0);
+  EXPECT_EQ(SlotOf(b), 1);
+  Disconnect(a);
+  ASSERT_TRUE(Connect(c, TcpSettings(sim.port())));
+  EXPECT_EQ(SlotOf(c), 0);
+}
+
+TEST_F(ConnectTest, With256SlotsClaimedTheNextDeviceIsRefused) {
+  SimProcess sim({"--tcp"});
+  std::vector<std::unique_ptr<DeviceHandle>> devices;
+  for (int i = 0; i < 256; ++i) {
+    devices.push_back(std::make_unique<DeviceHandle>());
+    ASSERT_TRUE(Connect(*devices.back(), TcpSettings(sim.port()))) << "device " << i;
+  }
+  DeviceHandle extra;
+  EXPECT_FALSE(Connect(extra, TcpSettings(sim.port())));
+  char message[kMessageSize];
+  int32_t number = 0;
+  EXPECT_EQ(GetError(extra, message, &number), Too_Many_Instances);
+  EXPECT_EQ(Cp1251ToUtf8(message), "Ограничение по количеству экземпляров класса: не более 256.");
+  EXPECT_EQ(number, 101);
+  EXPECT_EQ(SlotOf(extra), -1);
+
+  devices.pop_back();  // releasing a handle disconnects it
+  EXPECT_TRUE(Connect(extra, TcpSettings(sim.port())));
+  EXPECT_EQ(SlotOf(extra), 255);
+  EXPECT_EQ(GetError(extra), NoError) << "the limit error is cleared once a slot is found";
+}
+
+TEST_F(ConnectTest, UnknownConnectionTypeIsASettingsErrorWithoutASlot) {
+  for (int32_t type : {0, 3, -1}) {
+    DeviceHandle h;
+    ChannelSettings s = TcpSettings(1);
+    s.connType = type;
+    EXPECT_FALSE(Connect(h, s));
+    EXPECT_EQ(GetError(h), Channel_Settings_Error);
+    EXPECT_EQ(SlotOf(h), -1);
+  }
+}
+
+TEST_F(ConnectTest, RefusedConnectionLeavesCode5InTheClaimedSlot) {
+  DeviceHandle h;
+  EXPECT_FALSE(Connect(h, TcpSettings(ClosedTcpPort())));
+  char message[kMessageSize];
+  EXPECT_EQ(GetError(h, message), Tcp_Connect_Error);
+  EXPECT_EQ(Cp1251ToUtf8(message), "Ошибка подключения клиента TCP.");
+  EXPECT_EQ(h.lastError, NoError) << "the code lives in the slot, not in the guard";
+  const int index = SlotOf(h);
+  ASSERT_GE(index, 0);
+  EXPECT_FALSE(SlotTable[index].ready);
+
+  Stopwatch watch;
+  Disconnect(h);
+  EXPECT_GE(watch.ms(), 640 - kTickSlack) << "a slot that never became ready is waited for";
+  EXPECT_LT(watch.ms(), 2000);
+  EXPECT_EQ(SlotTable[index].key, 0);
+}
+
+TEST_F(ConnectTest, EveryOtherTcpFailureAlsoLeavesCode5) {
+  DeviceHandle unresolvable, tooLongPort, negativePort;
+  EXPECT_FALSE(Connect(unresolvable, TcpSettings(80, "nohost.invalid")));
+  EXPECT_EQ(GetError(unresolvable), Tcp_Connect_Error);
+  EXPECT_FALSE(Connect(tooLongPort, TcpSettings(10000000)));
+  EXPECT_EQ(GetError(tooLongPort), Tcp_Connect_Error) << "a port text of 8 characters does not fit";
+  EXPECT_FALSE(Connect(negativePort, TcpSettings(-5)));
+  EXPECT_EQ(GetError(negativePort), Tcp_Connect_Error);
+}
+
+TEST_F(ConnectTest, DisconnectOfADeviceWithoutASlotReturnsAtOnce) {
+  DeviceHandle h;
+  Stopwatch watch;
+  EXPECT_TRUE(Disconnect(h));
+  EXPECT_LT(watch.ms(), 8);
+}
+
+TEST_F(ConnectTest, DecimalSeparatorFollowsTheLocaleAtConnect) {
+  SimProcess sim({"--tcp"});
+  {
+    ScopedLocale comma(kCommaLocale);
+    ASSERT_TRUE(comma.ok()) << "the ru_RU.UTF-8 locale is needed (see .ci/run)";
+    DeviceHandle h;
+    ASSERT_TRUE(Connect(h, TcpSettings(sim.port())));
+    EXPECT_EQ(DecimalSeparator, ',');
+  }
+  DeviceHandle h;
+  ASSERT_TRUE(Connect(h, TcpSettings(sim.port())));
+  EXPECT_EQ(DecimalSeparator, '.');
+}
+
+// ---- serial ---------------------------------------------------------------
+
+TEST_F(ConnectTest, SerialDeviceOpensTheMappedPortRawAt9600) {
+  SimProcess sim({"--pty"});
+  ASSERT_TRUE(sim.ok());
+  MapPort(kSimPort, sim.ptyPath());
+  DeviceHandle h;
+  ASSERT_TRUE(Connect(h, SerialSettings(kSimPort)));
+  const int index = SlotOf(h);
+  EXPECT_TRUE(SlotTable[index].ready);
+  EXPECT_EQ(SlotTable[index].channelKind, Serial);
+  EXPECT_NE(SlotTable[index].comHandle, nullptr);
+  EXPECT_EQ(h.portCount, 1);
+  EXPECT_EQ(h.ports[0], kSimPort);
+
+  // The line settings belong to the terminal: read them from another open.
+  const int fd = open(sim.ptyPath().c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(fd, 0);
+  termios tio{};
+  ASSERT_EQ(tcgetattr(fd, &tio), 0);
+  close(fd);
+  EXPECT_EQ(cfgetospeed(&tio), static_cast<speed_t>(B9600));
+  EXPECT_EQ(tio.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+  EXPECT_EQ(tio.c_cflag & PARENB, 0u);
+  EXPECT_EQ(tio.c_cflag & CSTOPB, 0u);
+  EXPECT_EQ(tio.c_cflag & CRTSCTS, 0u);
+  EXPECT_EQ(tio.c_iflag & (IXON | IXOFF), 0u);
+  EXPECT_EQ(tio.c_lflag & (ICANON | ECHO), 0u) << "raw";
+
+  Disconnect(h);
+  EXPECT_EQ(SlotTable[index].comHandle, nullptr);
+}
+
+TEST_F(ConnectTest, ProbeListsPresentPortsInAscendingOrder) {
+  SimProcess a({"--pty"}), b({"--pty"});
+  MapPort(200, a.ptyPath());
+  MapPort(3, b.ptyPath());
+  MapPort(40, "/nonexistent/tty");
+  DeviceHandle h;
+  int32_t list[os::kMaxPort];
+  ASSERT_EQ(ProbePorts(h, list), 2);
+  EXPECT_EQ(list[0], 3);
+  EXPECT_EQ(list[1], 200);
+  EXPECT_EQ(h.portCount, 2);
+  EXPECT_EQ(SlotOf(h), -1) << "probing claims no slot";
+}
+
+TEST_F(ConnectTest, NoSerialPortsAtAllGivesCode3AndOpensNothing) {
+  DeviceHandle h;
+  EXPECT_FALSE(Connect(h, SerialSettings(1)));
+  char message[kMessageSize];
+  EXPECT_EQ(GetError(h, message), No_Serial_Ports);
+  EXPECT_EQ(Cp1251ToUtf8(message), "В системе нет ни одного последовательного порта RS-232.");
+  const int index = SlotOf(h);
+  ASSERT_GE(index, 0) << "the slot stays claimed until Disconnect";
+  EXPECT_EQ(SlotTable[index].comHandle, nullptr);
+}
+
+TEST_F(ConnectTest, AbsentPortWhileOthersExistGivesCode4) {
+  SimProcess sim({"--pty"});
+  MapPort(kSimPort, sim.ptyPath());
+  for (int32_t rsPort : {9, 0, 257}) {
+    DeviceHandle h;
+    EXPECT_FALSE(Connect(h, SerialSettings(rsPort))) << "COM" << rsPort;
+    char message[kMessageSize];
+    EXPECT_EQ(GetError(h, message), Port_Open_Error) << "COM" << rsPort;
+    EXPECT_EQ(Cp1251ToUtf8(message), "Ошибка открытия порта RS-232.");
+    EXPECT_EQ(h.lastError, Port_Open_Error);
+  }
+}
+
+TEST_F(ConnectTest, PortHeldElsewhereIsPresentButCannotBeOpened) {
+  SimProcess sim({"--pty"});
+  MapPort(kSimPort, sim.ptyPath());
+  const int holder = open(sim.ptyPath().c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(holder, 0);
+  ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+
+  DeviceHandle h;
+  int32_t list[os::kMaxPort];
+  EXPECT_EQ(ProbePorts(h, list), 1) << "a held port still counts as present";
+  EXPECT_FALSE(Connect(h, SerialSettings(kSimPort)));
+  EXPECT_EQ(GetError(h), Port_Open_Error);
+  close(holder);
+
+  DeviceHandle again;
+  EXPECT_TRUE(Connect(again, SerialSettings(kSimPort))) << "free again once the holder lets go";
+}
+
+TEST_F(ConnectTest, AnOpenPortIsExclusive) {
+  SimProcess sim({"--pty"});
+  MapPort(kSimPort, sim.ptyPath());
+  DeviceHandle first, second;
+  ASSERT_TRUE(Connect(first, SerialSettings(kSimPort)));
+  EXPECT_FALSE(Connect(second, SerialSettings(kSimPort)));
+  EXPECT_EQ(GetError(second), Port_Open_Error);
+  Disconnect(first);
+  DeviceHandle third;
+  EXPECT_TRUE(Connect(third, SerialSettings(kSimPort))) << "closing releases the port";
+}
+
+TEST_F(ConnectTest, UnsupportedLineSettingsGiveCode4AndCloseThePort) {
+  SimProcess sim({"--pty"});
+  MapPort(kSimPort, sim.ptyPath());
+  ChannelSettings s = SerialSettings(kSimPort);
+  s.byteSize = 5;
+  DeviceHandle h;
+  EXPECT_FALSE(Connect(h, s));
+  EXPECT_EQ(GetError(h), Port_Open_Error);
+  EXPECT_EQ(SlotTable[SlotOf(h)].comHandle, nullptr);
+  Disconnect(h);
+  DeviceHandle again;
+  EXPECT_TRUE(Connect(again, SerialSettings(kSimPort))) << "the port was not left open";
+}
+
+}  // namespace

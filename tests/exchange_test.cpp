@@ -1,0 +1,222 @@
+// One weight dialogue with scale-sim: stream mode, request mode with its
+// fallback, the byte budget for data that is no weight line, and the error
+// code the exchange sets and clears.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "channel/error_codes.h"
+#include "protocol/exchange.h"
+#include "support/devices.h"
+#include "support/text.h"
+
+using namespace pesolan;
+using namespace testing_support;
+
+namespace {
+
+constexpr long kSlack = 600;
+
+struct Scale {
+  Scale(bool serial, std::vector<std::string> args) {
+    ResetSlotTable();
+    args.push_back(serial ? "--pty" : "--tcp");
+    sim = std::make_unique<SimProcess>(args);
+    if (serial) MapPort(kSimPort, sim->ptyPath());
+    connected = Connect(device, serial ? SerialSettings(kSimPort) : TcpSettings(sim->port()));
+  }
+  ~Scale() { UnmapAllPorts(); }
+  DeviceSlot& slot() { return SlotTable[SlotOf(device)]; }
+  const WeightReading& reading() { return slot().lastReading; }
+
+  std::unique_ptr<SimProcess> sim;
+  DeviceHandle device;
+  bool connected = false;
+};
+
+class Exchange : public ::testing::TestWithParam<bool> {
+ protected:
+  bool serial() const { return GetParam(); }
+};
+
+INSTANTIATE_TEST_SUITE_P(BothChannels, Exchange, ::testing::Values(false, true),
+                         [](const auto& p) { return p.param ? "Serial" : "Tcp"; });
+
+// ---- stream mode ------------------------------------------------------------
+
+TEST_P(Exchange, StreamingScaleGivesItsWeightLine) {
+  Scale s(serial(), {"--mode", "stream", "--weight", "-1.25", "--unit", "g"});
+  ASSERT_TRUE(s.connected);
+  ASSERT_TRUE(ExchangeWeight(s.device));
+  EXPECT_EQ(s.reading().stability, Stability_Stable);
+  EXPECT_FLOAT_EQ(s.reading().value, -1.25f);
+  EXPECT_EQ(s.reading().unit, Unit_Gram);
+  EXPECT_EQ(s.reading().decimals, 2);
+  EXPECT_EQ(GetError(s.device), NoError);
+}
+
+TEST_P(Exchange, SixteenByteLineIsParsed) {
+  Scale s(serial(), {"--line", "ST,GS,  12.345kg"});
+  ASSERT_TRUE(s.connected);
+  ASSERT_TRUE(ExchangeWeight(s.device));
+  EXPECT_FLOAT_EQ(s.reading().value, 12.345f);
+}
+
+TEST_P(Exchange, FifteenByteLinesAreCountedUntilTheBudgetEndsWithCode8) {
+  Scale s(serial(), {"--line", "ST,GS, 12.345kg"});
+  ASSERT_TRUE(s.connected);
+  EXPECT_FALSE(ExchangeWeight(s.device));
+  char message[kMessageSize];
+  EXPECT_EQ(GetError(s.device, message), Unknown_Data);
+  EXPECT_EQ(Cp1251ToUtf8(message), "Обнаружены неизвестные данные.");
+  EXPECT_EQ(s.reading().unit, 0) << "a failed dialogue leaves the reading reset";
+}
+
+TEST_P(Exchange, LongLinesThatNeverParseAreBoundedByTheBudgetToo) {
+  Scale s(serial(), {"--mode", "junk-long"});
+  ASSERT_TRUE(s.connected);
+  Stopwatch watch;
+  EXPECT_FALSE(ExchangeWeight(s.device));
+  EXPECT_EQ(GetError(s.device), Unknown_Data);
+  EXPECT_LT(watch.ms(), 1000 + kSlack) << "the scale keeps streaming; only the budget ends this";
+}
+
+TEST_P(Exchange, TwentyByteLineFitsButTwentyOneWrapsAndIsNeverSeen) {
+  Scale fits(serial(), {"--line", "ST,GS,      12.345kg"});
+  ASSERT_TRUE(fits.connected);
+  ASSERT_TRUE(ExchangeWeight(fits.device));
+  EXPECT_FLOAT_EQ(fits.reading().value, 12.345f);
+
+  Scale wraps(serial(), {"--line", "ST,GS,       12.345kg"});
+  ASSERT_TRUE(wraps.connected);
+  EXPECT_FALSE(ExchangeWeight(wraps.device));
+  EXPECT_EQ(GetError(wraps.device), Unknown_Data);
+}
+
+TEST(StreamExchange, LineInProgressAtTheStartIsDropped) {
+  // Without its first byte (taken by the stream detection) the line would
+  // read "SS,..." and look stable; whole, it is unstable.
+  Scale s(false, {"--line", "USS,GS,  12.345kg"});
+  ASSERT_TRUE(s.connected);
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_TRUE(ExchangeWeight(s.device));
+    EXPECT_EQ(s.reading().stability, Stability_Unstable) << "reading " << i;
+  }
+}
+
+TEST(StreamExchange, ScaleThatStopsSendingEndsAtTheTimeLimitWithoutCode) {
+  Scale s(false, {"--interval", "60", "--stop-after", "45"});
+  ASSERT_TRUE(s.connected);
+  os::Sleep(30);  // the first line is pending: the purge takes it and waits 80 ms
+  Stopwatch watch;
+  EXPECT_FALSE(ExchangeWeight(s.device));
+  EXPECT_GE(watch.ms(), 256 - kTickSlack);
+  EXPECT_LT(watch.ms(), 1100) << "a request dialogue would have taken over 1.1 s";
+  EXPECT_EQ(GetError(s.device), NoError);
+}
+
+// ---- request mode -----------------------------------------------------------
+
+TEST_P(Exchange, RequestScaleIsReadTheFirstWay) {
+  Scale s(serial(), {"--mode", "request", "--weight", "3.5", "--unit", "t"});
+  ASSERT_TRUE(s.connected);
+  Stopwatch watch;
+  ASSERT_TRUE(ExchangeWeight(s.device));
+  EXPECT_FLOAT_EQ(s.reading().value, 3.5f);
+  EXPECT_EQ(s.reading().unit, Unit_Tonne);
+  // TCP: 200 ms purge, 168 ms after each send, 80 ms silence after each reply.
+  // Serial: 300 ms watching for a stream, then the two 80 ms silences.
+  EXPECT_GE(watch.ms(), (serial() ? 300 + 80 + 80 : 200 + 168 + 80 + 168 + 80) - kTickSlack);
+  EXPECT_LT(watch.ms(), 700 + kSlack);
+}
+
+TEST_P(Exchange, ScaleThatDoesNotAckIsAskedWithEnqDc1) {
+  Scale nak(serial(), {"--mode", "request", "--enq-reply", "nak"});
+  ASSERT_TRUE(nak.connected);
+  ASSERT_TRUE(ExchangeWeight(nak.device));
+  EXPECT_FLOAT_EQ(nak.reading().value, 12.345f);
+
+  Scale mute(serial(), {"--mode", "request", "--enq-reply", "none"});
+  ASSERT_TRUE(mute.connected);
+  Stopwatch watch;
+  ASSERT_TRUE(ExchangeWeight(mute.device));
+  // The first way waits out its whole first reply before the second way.
+  EXPECT_GE(watch.ms(), (serial() ? 300 + 350 + 80 : 200 + 168 + 300 + 168 + 80) - kTickSlack);
+  EXPECT_LT(watch.ms(), 1000 + kSlack);
+}
+
+TEST_P(Exchange, SecondWayRejectsRepliesOfTenBytesOrFewer) {
+  Scale tenBytes(serial(), {"--mode", "request", "--enq-reply", "nak", "--line", "ST 1.5kg"});
+  ASSERT_TRUE(tenBytes.connected);
+  EXPECT_FALSE(ExchangeWeight(tenBytes.device));
+  EXPECT_EQ(GetError(tenBytes.device), NoError) << "request failures set no code";
+
+  Scale elevenBytes(serial(), {"--mode", "request", "--enq-reply", "nak", "--line", "ST 12.5kg"});
+  ASSERT_TRUE(elevenBytes.connected);
+  ASSERT_TRUE(ExchangeWeight(elevenBytes.device));
+  EXPECT_FLOAT_EQ(elevenBytes.reading().value, 12.5f);
+}
+
+TEST_P(Exchange, SilentScaleFailsWithoutCodeOnceBothWaysTimedOut) {
+  Scale s(serial(), {"--mode", "silent"});
+  ASSERT_TRUE(s.connected);
+  Stopwatch watch;
+  EXPECT_FALSE(ExchangeWeight(s.device));
+  EXPECT_EQ(GetError(s.device), NoError);
+  EXPECT_GE(watch.ms(), (serial() ? 300 + 350 + 350 : 200 + 168 + 300 + 168 + 300) - kTickSlack);
+  EXPECT_LT(watch.ms(), 1200 + kSlack);
+}
+
+TEST(RequestExchange, UnstableLinesTurnStableBetweenReadings) {
+  Scale s(false, {"--mode", "request", "--unstable", "2"});
+  ASSERT_TRUE(s.connected);
+  const int32_t expected[] = {Stability_Unstable, Stability_Unstable, Stability_Stable};
+  for (int32_t stability : expected) {
+    ASSERT_TRUE(ExchangeWeight(s.device));
+    EXPECT_EQ(s.reading().stability, stability);
+  }
+}
+
+// ---- error codes ------------------------------------------------------------
+
+TEST(ExchangeCodes, PendingCode8IsClearedByTheNextReadingOtherCodesStay) {
+  Scale s(false, {"--mode", "stream"});
+  ASSERT_TRUE(s.connected);
+  s.slot().errorCode = Unknown_Data;
+  ASSERT_TRUE(ExchangeWeight(s.device));
+  EXPECT_EQ(GetError(s.device), NoError);
+
+  s.slot().errorCode = Tare_Not_Supported;
+  ASSERT_TRUE(ExchangeWeight(s.device));
+  EXPECT_EQ(GetError(s.device), Tare_Not_Supported);
+}
+
+TEST(ExchangeCodes, JunkDoesNotReplaceAPendingCode) {
+  Scale s(false, {"--mode", "junk-short"});
+  ASSERT_TRUE(s.connected);
+  s.slot().errorCode = Tare_Not_Supported;
+  EXPECT_FALSE(ExchangeWeight(s.device));
+  EXPECT_EQ(GetError(s.device), Tare_Not_Supported);
+}
+
+TEST(ExchangeCodes, DeviceWithoutSlotFailsAtOnceAndChangesNothing) {
+  ResetSlotTable();
+  DeviceHandle h;
+  Stopwatch watch;
+  EXPECT_FALSE(ExchangeWeight(h));
+  EXPECT_LT(watch.ms(), 5);
+  EXPECT_EQ(GetError(h), NoError);
+}
+
+TEST(ExchangeCodes, ChannelThatFailedToOpenFailsBothWaysWithoutWaiting) {
+  ResetSlotTable();
+  DeviceHandle h;
+  ASSERT_FALSE(Connect(h, TcpSettings(ClosedTcpPort())));
+  Stopwatch watch;
+  EXPECT_FALSE(ExchangeWeight(h));
+  EXPECT_LT(watch.ms(), 50);
+  EXPECT_EQ(GetError(h), Tcp_Connect_Error);
+}
+
+}  // namespace

@@ -1,0 +1,162 @@
+// The slot table, the error codes with their messages, and the rules by which
+// a device's error is recorded, reported and cleared.
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "channel/device_handle.h"
+#include "channel/error_codes.h"
+#include "channel/slot_table.h"
+#include "support/text.h"
+
+using namespace pesolan;
+using testing_support::Cp1251ToUtf8;
+
+namespace {
+
+class SlotTableTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ResetSlotTable(); }
+  void TearDown() override { ResetSlotTable(); }
+  // Claims a slot for the handle the way Connect does, without a channel.
+  static int Claim(const DeviceHandle& h) {
+    const int index = FindSlot(0);
+    SlotTable[index].key = h.key;
+    SlotTable[index].ready = true;  // so that releasing the handle does not wait
+    return index;
+  }
+};
+
+TEST_F(SlotTableTest, FreshTableHas256FreeSlotsWithDefaults) {
+  ASSERT_EQ(sizeof(SlotTable) / sizeof(SlotTable[0]), 256u);
+  for (const DeviceSlot& slot : SlotTable) {
+    EXPECT_EQ(slot.key, 0);
+    EXPECT_EQ(slot.errorCode, NoError);
+    EXPECT_EQ(slot.settings.baudRate, 9600);
+    EXPECT_EQ(slot.settings.byteSize, 8);
+    EXPECT_EQ(slot.settings.parity, 0);
+    EXPECT_EQ(slot.settings.stopBits, 0);
+    EXPECT_EQ(slot.settings.ip[0], '\0');
+    EXPECT_EQ(slot.socket, os::kNoSocket);
+    EXPECT_EQ(slot.comHandle, nullptr);
+    EXPECT_FALSE(slot.ready);
+    EXPECT_EQ(slot.channelKind, Channel_None);
+    EXPECT_EQ(slot.lastReading.unit, 0);
+    EXPECT_EQ(slot.lastReading.value, 0.0f);
+  }
+}
+
+TEST_F(SlotTableTest, LowestFreeSlotIsFoundFirstAndKeysFindTheirSlot) {
+  SlotTable[0].key = 11;
+  SlotTable[2].key = 12;
+  EXPECT_EQ(FindSlot(0), 1);
+  EXPECT_EQ(FindSlot(12), 2);
+  EXPECT_EQ(FindSlot(13), -1);
+  for (DeviceSlot& slot : SlotTable) slot.key = 99;
+  EXPECT_EQ(FindSlot(0), -1) << "a 257th device has no slot";
+}
+
+TEST_F(SlotTableTest, HandleKeysAreNonzeroAndDistinct) {
+  DeviceHandle a, b, c;
+  EXPECT_NE(a.key, 0);
+  EXPECT_NE(a.key, b.key);
+  EXPECT_NE(b.key, c.key);
+  EXPECT_NE(a.key, c.key);
+  EXPECT_EQ(a.lastError, NoError);
+  EXPECT_EQ(a.portCount, 0);
+}
+
+TEST_F(SlotTableTest, NewDeviceReportsNoErrorEmptyMessageAndNumberZero) {
+  DeviceHandle h;
+  char message[kMessageSize];
+  std::memset(message, 'x', sizeof message);
+  int32_t number = -1;
+  EXPECT_EQ(GetError(h, message, &number), NoError);
+  EXPECT_STREQ(message, "");
+  EXPECT_EQ(number, 0);
+  EXPECT_EQ(GetError(h), NoError) << "both outputs may be absent";
+}
+
+TEST_F(SlotTableTest, FirstRecordedErrorWins) {
+  DeviceHandle h;
+  const int index = Claim(h);
+  RecordError(h, No_Data_From_Scale);
+  RecordError(h, Weight_Not_Stable);
+  EXPECT_EQ(GetError(h), No_Data_From_Scale);
+  EXPECT_EQ(SlotTable[index].errorCode, No_Data_From_Scale);
+  EXPECT_EQ(h.lastError, No_Data_From_Scale);
+}
+
+TEST_F(SlotTableTest, ClearErrorClearsOnlyTheCodeThatIsReported) {
+  DeviceHandle h;
+  const int index = Claim(h);
+  RecordError(h, No_Data_From_Scale);
+  ClearError(h, Port_Open_Error);
+  EXPECT_EQ(GetError(h), No_Data_From_Scale);
+  ClearError(h, No_Data_From_Scale);
+  EXPECT_EQ(GetError(h), NoError);
+  EXPECT_EQ(SlotTable[index].errorCode, NoError);
+  EXPECT_EQ(h.lastError, NoError);
+  RecordError(h, Weight_Not_Stable);
+  EXPECT_EQ(GetError(h), Weight_Not_Stable) << "after a clear, a new error can be recorded";
+}
+
+TEST_F(SlotTableTest, SlotCodeIsWhatGetErrorReportsWhileTheGuardStays) {
+  DeviceHandle h;
+  const int index = Claim(h);
+  SlotTable[index].errorCode = Unknown_Data;  // written directly by the exchange
+  EXPECT_EQ(GetError(h), Unknown_Data);
+  RecordError(h, No_Data_From_Scale);  // the guard is still clear: 6 replaces 8
+  EXPECT_EQ(GetError(h), No_Data_From_Scale);
+}
+
+TEST_F(SlotTableTest, DeviceWithoutSlotAnswersFromItsHandle) {
+  DeviceHandle h;
+  RecordError(h, Too_Many_Instances);
+  int32_t number = 0;
+  EXPECT_EQ(GetError(h, nullptr, &number), Too_Many_Instances);
+  EXPECT_EQ(number, 101);
+  ClearError(h, Too_Many_Instances);
+  EXPECT_EQ(GetError(h), NoError);
+}
+
+TEST_F(SlotTableTest, EveryCodeHasItsMessageAndDriverErrorNumber) {
+  const struct {
+    int32_t code;
+    const char* message;
+  } expected[] = {
+      {1, "Ограничение по количеству экземпляров класса: не более 256."},
+      {2, "Ошибка настроек канала связи."},
+      {3, "В системе нет ни одного последовательного порта RS-232."},
+      {4, "Ошибка открытия порта RS-232."},
+      {5, "Ошибка подключения клиента TCP."},
+      {6, "Нет данных от весов."},
+      {8, "Обнаружены неизвестные данные."},
+      {9, "Установка тары не поддерживается."},
+      {10, "Текущий вес нестабилен."},
+  };
+  for (const auto& e : expected) {
+    DeviceHandle h;
+    RecordError(h, e.code);
+    char message[kMessageSize];
+    int32_t number = 0;
+    EXPECT_EQ(GetError(h, message, &number), e.code);
+    EXPECT_EQ(Cp1251ToUtf8(message), e.message) << "code " << e.code;
+    EXPECT_EQ(number, 100 + e.code);
+  }
+}
+
+TEST_F(SlotTableTest, CodesWithoutARowHaveNoMessageAndNumberZero) {
+  for (int32_t code : {0, 7, 11, -1, 1000}) {
+    DeviceHandle h;
+    h.lastError = code;
+    char message[kMessageSize] = "stale";
+    int32_t number = -1;
+    EXPECT_EQ(GetError(h, message, &number), code) << "the code itself is returned";
+    EXPECT_STREQ(message, "");
+    EXPECT_EQ(number, 0);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,88 @@
+#include "support/sim_process.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace testing_support {
+namespace {
+
+// Reads one line from fd, waiting at most timeoutMs for each byte.
+bool ReadLine(int fd, std::string* line, int timeoutMs) {
+  line->clear();
+  for (;;) {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, timeoutMs) <= 0) return false;
+    char c;
+    if (read(fd, &c, 1) != 1) return false;
+    if (c == '\n') return true;
+    *line += c;
+  }
+}
+
+}  // namespace
+
+SimProcess::SimProcess(std::vector<std::string> args) {
+  args.insert(args.begin(), SCALE_SIM_PATH);
+  args.push_back("--lifetime");
+  args.push_back("120");
+  const bool wantTcp = std::find(args.begin(), args.end(), "--pty") == args.end() ||
+                       std::find(args.begin(), args.end(), "--tcp") != args.end();
+  const bool wantPty = std::find(args.begin(), args.end(), "--pty") != args.end();
+  int out[2];
+  if (pipe(out) != 0) return;
+  pid_ = fork();
+  if (pid_ == 0) {
+    dup2(out[1], STDOUT_FILENO);
+    close(out[0]);
+    close(out[1]);
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  close(out[1]);
+  std::string line;
+  for (int lines = (wantTcp ? 1 : 0) + (wantPty ? 1 : 0); lines > 0; --lines) {
+    if (!ReadLine(out[0], &line, 5000)) break;
+    char word[8], host[64], path[256];
+    int port = 0;
+    if (std::sscanf(line.c_str(), "%7s %63s %d", word, host, &port) == 3 && std::strcmp(word, "tcp") == 0) {
+      port_ = port;
+    } else if (std::sscanf(line.c_str(), "%7s %255s", word, path) == 2 && std::strcmp(word, "pty") == 0) {
+      ptyPath_ = path;
+    }
+  }
+  close(out[0]);
+}
+
+SimProcess::~SimProcess() {
+  if (pid_ <= 0) return;
+  kill(pid_, SIGTERM);
+  int status = 0;
+  waitpid(pid_, &status, 0);
+}
+
+int ClosedTcpPort() {
+  const int s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  socklen_t len = sizeof addr;
+  getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len);
+  close(s);  // bound but never listening: connections are refused
+  return ntohs(addr.sin_port);
+}
+
+}  // namespace testing_support

@@ -1,0 +1,33 @@
+#pragma once
+// Runs scale-sim as a child process for the length of a test.
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+class SimProcess {
+ public:
+  // Starts scale-sim with args (a lifetime is added) and waits until it has
+  // said where it can be reached.
+  explicit SimProcess(std::vector<std::string> args);
+  ~SimProcess();
+  SimProcess(const SimProcess&) = delete;
+  SimProcess& operator=(const SimProcess&) = delete;
+
+  bool ok() const { return pid_ > 0 && (port_ > 0 || !ptyPath_.empty()); }
+  int port() const { return port_; }
+  const std::string& ptyPath() const { return ptyPath_; }
+
+ private:
+  pid_t pid_ = -1;
+  int port_ = 0;
+  std::string ptyPath_;
+};
+
+// A loopback TCP port on which nothing listens.
+int ClosedTcpPort();
+
+}  // namespace testing_support

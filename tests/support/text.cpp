@@ -1,0 +1,26 @@
+#include "support/text.h"
+
+#include <iconv.h>
+
+#include <clocale>
+
+namespace testing_support {
+
+std::string Cp1251ToUtf8(const std::string& text) {
+  iconv_t cd = iconv_open("UTF-8", "CP1251");
+  if (cd == reinterpret_cast<iconv_t>(-1)) return "<no iconv>";
+  std::string out(text.size() * 3 + 1, '\0');
+  char* in = const_cast<char*>(text.data());
+  size_t inLeft = text.size();
+  char* outPtr = out.data();
+  size_t outLeft = out.size();
+  iconv(cd, &in, &inLeft, &outPtr, &outLeft);
+  iconv_close(cd);
+  out.resize(out.size() - outLeft);
+  return out;
+}
+
+ScopedLocale::ScopedLocale(const char* name) : ok_(std::setlocale(LC_ALL, name) != nullptr) {}
+ScopedLocale::~ScopedLocale() { std::setlocale(LC_ALL, "C"); }
+
+}  // namespace testing_support

@@ -1,0 +1,111 @@
+// Converting a weight between units and cutting it to the returned decimals.
+
+#include <gtest/gtest.h>
+
+#include "protocol/weight.h"
+#include "support/text.h"
+
+using namespace pesolan;
+
+namespace {
+
+WeightReading Reading(float value, int32_t unit, uint8_t hasPoint, uint8_t decimals) {
+  WeightReading r;
+  r.stability = Stability_Stable;
+  r.value = value;
+  r.unit = unit;
+  r.hasDecimalPoint = hasPoint;
+  r.decimals = decimals;
+  return r;
+}
+
+// What the driver returns for a reading asked in requested.
+FormattedWeight Returned(const WeightReading& r, int32_t requested) {
+  FormattedWeight f{};
+  EXPECT_TRUE(FormatWeight(ConvertWeight(r.value, r.unit, requested), r, requested, &f));
+  return f;
+}
+
+TEST(ConvertWeight, EveryPairOfUnitsByItsPowerOfTen) {
+  const double w = 2.0;
+  const double expected[5][5] = {
+      // requested: as-on-scale, mg, g, kg, t
+      {w, w, w, w, w},                 // reported 0 (a reset reading)
+      {w, w, w / 1e3, w / 1e6, w / 1e9},  // mg (not produced by the parser)
+      {w, w * 1e3, w, w / 1e3, w / 1e6},  // g
+      {w, w * 1e6, w * 1e3, w, w / 1e3},  // kg
+      {w, w * 1e9, w * 1e6, w * 1e3, w},  // t (t to mg is multiplied by 1e9)
+  };
+  for (int reported = 0; reported <= 4; ++reported) {
+    for (int requested = 0; requested <= 4; ++requested) {
+      EXPECT_DOUBLE_EQ(ConvertWeight(w, reported, requested), expected[reported][requested])
+          << "reported " << reported << " requested " << requested;
+    }
+  }
+  EXPECT_DOUBLE_EQ(ConvertWeight(w, 7, 2), w) << "unknown units leave the weight alone";
+  EXPECT_DOUBLE_EQ(ConvertWeight(w, 3, -1), w);
+}
+
+TEST(FormatWeight, PointLocaleCutsToThreeDecimalsWithoutFloatNoise) {
+  const WeightReading kg = Reading(12.345f, Unit_Kilogram, 1, 3);
+  FormattedWeight f = Returned(kg, Unit_Gram);
+  EXPECT_STREQ(f.text, "12345.000");
+  EXPECT_DOUBLE_EQ(f.number, 12345.0);
+  f = Returned(kg, Unit_Kilogram);
+  EXPECT_STREQ(f.text, "12.345");
+  EXPECT_DOUBLE_EQ(f.number, 12.345);
+  f = Returned(Reading(-12.345f, Unit_Kilogram, 1, 3), Unit_Gram);
+  EXPECT_STREQ(f.text, "-12345.000");
+}
+
+TEST(FormatWeight, CommaLocaleGivesCommaTextAndTheSameNumber) {
+  testing_support::ScopedLocale comma(testing_support::kCommaLocale);
+  ASSERT_TRUE(comma.ok()) << "the ru_RU.UTF-8 locale is needed (see .ci/run)";
+  const WeightReading kg = Reading(12.345f, Unit_Kilogram, 1, 3);
+  FormattedWeight f = Returned(kg, Unit_Kilogram);
+  EXPECT_STREQ(f.text, "12,345");
+  EXPECT_DOUBLE_EQ(f.number, 12.345);
+  f = Returned(kg, Unit_Gram);
+  EXPECT_STREQ(f.text, "12345,000");
+  EXPECT_DOUBLE_EQ(f.number, 12345.0);
+}
+
+TEST(FormatWeight, AsOnScaleKeepsTheReadingsOwnDecimalsUpToThree) {
+  EXPECT_STREQ(Returned(Reading(1.5f, Unit_Kilogram, 1, 1), Unit_AsOnScale).text, "1.5");
+  EXPECT_STREQ(Returned(Reading(1.25f, Unit_Kilogram, 1, 2), Unit_AsOnScale).text, "1.25");
+  EXPECT_STREQ(Returned(Reading(1.2345f, Unit_Kilogram, 1, 4), Unit_AsOnScale).text, "1.234");
+  EXPECT_STREQ(Returned(Reading(12.0f, Unit_Kilogram, 1, 0), Unit_AsOnScale).text, "12.000");
+}
+
+TEST(FormatWeight, CutTruncatesRatherThanRounds) {
+  FormattedWeight f{};
+  ASSERT_TRUE(FormatWeight(1.23456789, Reading(0, Unit_Kilogram, 1, 3), Unit_Kilogram, &f));
+  EXPECT_STREQ(f.text, "1.234");
+  EXPECT_DOUBLE_EQ(f.number, 1.234);
+}
+
+TEST(FormatWeight, WholeNumbersStayWholeUnlessConvertedIntoALargerUnit) {
+  const WeightReading grams = Reading(1500.0f, Unit_Gram, 0, 0);
+  FormattedWeight f = Returned(grams, Unit_Kilogram);
+  EXPECT_STREQ(f.text, "1.500");
+  EXPECT_DOUBLE_EQ(f.number, 1.5) << "1500 g is 1.5 kg, not 2";
+  EXPECT_DOUBLE_EQ(Returned(grams, Unit_Tonne).number, 0.001);
+  EXPECT_STREQ(Returned(grams, Unit_Gram).text, "1500");
+  EXPECT_STREQ(Returned(grams, Unit_AsOnScale).text, "1500");
+  EXPECT_STREQ(Returned(grams, Unit_Milligram).text, "1500000");
+  EXPECT_STREQ(Returned(Reading(2.0f, Unit_Kilogram, 0, 0), Unit_Gram).text, "2000");
+}
+
+TEST(FormatWeight, AWeightThatDoesNotFitTheTextIsRefused) {
+  const WeightReading point = Reading(0, Unit_Kilogram, 1, 3);
+  FormattedWeight f{};
+  EXPECT_TRUE(FormatWeight(1e15, point, Unit_AsOnScale, &f)) << "16 digits and six decimals fit";
+  EXPECT_FALSE(FormatWeight(1e16, point, Unit_AsOnScale, &f));
+  EXPECT_STREQ(f.text, "");
+  const WeightReading whole = Reading(0, Unit_Tonne, 0, 0);
+  EXPECT_TRUE(FormatWeight(1e22, whole, Unit_AsOnScale, &f));
+  EXPECT_FALSE(FormatWeight(1e24, whole, Unit_AsOnScale, &f));
+  EXPECT_FALSE(FormatWeight(ConvertWeight(1e15, Unit_Tonne, Unit_Milligram), point, Unit_Milligram, &f));
+}
+
+}  // namespace
