@@ -1,3 +1,4 @@
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +21,26 @@ int DigitsToKeep(const WeightReading& reading, int32_t requestedUnit) {
   return 3;
 }
 
+// Power of ten by which converting from reported to requested multiplies.
+int ShiftOf(int32_t reportedUnit, int32_t requestedUnit) {
+  if (!IsConvertible(reportedUnit) || !IsConvertible(requestedUnit)) return 0;
+  return kGramExponent[reportedUnit] - kGramExponent[requestedUnit];
+}
+
+// The scale's number is narrowed to single precision; after conversion its
+// noise would show in the six-decimal text (12.345 kg in grams as
+// 12345.000267). Rounding to the decimals the scale's own digits carry in the
+// requested unit removes it; the cut to the returned decimals stays a cut.
+double WithoutFloatNoise(double weight, const WeightReading& reading, int32_t requestedUnit) {
+  constexpr int kMostDecimals = 6;
+  const int own = reading.hasDecimalPoint ? reading.decimals : 0;
+  int decimals = own - ShiftOf(reading.unit, requestedUnit);
+  if (decimals > kMostDecimals) return weight;
+  if (decimals < 0) decimals = 0;
+  const double scale = std::pow(10.0, decimals);
+  return std::round(weight * scale) / scale;
+}
+
 bool DoesNotFit(FormattedWeight* out) {
   std::memset(out->text, 0, sizeof out->text);
   out->number = 0.0;
@@ -30,7 +51,7 @@ bool DoesNotFit(FormattedWeight* out) {
 
 double ConvertWeight(double weight, int32_t reportedUnit, int32_t requestedUnit) {
   if (!IsConvertible(reportedUnit) || !IsConvertible(requestedUnit)) return weight;
-  const int shift = (kGramExponent[reportedUnit] - kGramExponent[requestedUnit]) / 3;
+  const int shift = ShiftOf(reportedUnit, requestedUnit) / 3;
   if (shift > 0) return weight * kPowerOfTen[shift];
   if (shift < 0) return weight / kPowerOfTen[-shift];
   return weight;
@@ -42,6 +63,7 @@ bool FormatWeight(double weight, const WeightReading& reading, int32_t requested
   const bool intoLargerUnit =
       IsConvertible(reading.unit) && IsConvertible(requestedUnit) && requestedUnit > reading.unit;
   std::memset(out->text, 0, sizeof out->text);
+  weight = WithoutFloatNoise(weight, reading, requestedUnit);
   int written;
   if (reading.hasDecimalPoint || intoLargerUnit) {
     written = std::snprintf(out->text, sizeof out->text, "%lf", weight);

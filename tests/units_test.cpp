@@ -79,9 +79,19 @@ TEST(FormatWeight, AsOnScaleKeepsTheReadingsOwnDecimalsUpToThree) {
 
 TEST(FormatWeight, CutTruncatesRatherThanRounds) {
   FormattedWeight f{};
-  ASSERT_TRUE(FormatWeight(1.23456789, Reading(0, Unit_Kilogram, 1, 3), Unit_Kilogram, &f));
+  ASSERT_TRUE(FormatWeight(1.23456789, Reading(0, Unit_Kilogram, 1, 8), Unit_Kilogram, &f));
   EXPECT_STREQ(f.text, "1.234");
   EXPECT_DOUBLE_EQ(f.number, 1.234);
+}
+
+TEST(FormatWeight, SinglePrecisionNoiseNeverReachesTheResult) {
+  // 12.345 as a float is 12.3450002670288...
+  const WeightReading kg = Reading(12.345f, Unit_Kilogram, 1, 3);
+  EXPECT_STREQ(Returned(kg, Unit_Milligram).text, "12345000.000");
+  EXPECT_DOUBLE_EQ(Returned(kg, Unit_Milligram).number, 12345000.0);
+  EXPECT_DOUBLE_EQ(Returned(kg, Unit_Kilogram).number, 12.345);
+  EXPECT_DOUBLE_EQ(Returned(Reading(0.1f, Unit_Tonne, 1, 1), Unit_Gram).number, 100000.0);
+  EXPECT_DOUBLE_EQ(Returned(Reading(1234.567f, Unit_Gram, 1, 3), Unit_Kilogram).number, 1.234);
 }
 
 TEST(FormatWeight, WholeNumbersStayWholeUnlessConvertedIntoALargerUnit) {

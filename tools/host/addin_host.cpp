@@ -124,11 +124,13 @@ Component::~Component() {
 }
 
 long Component::ParamsOf(const std::u16string& method) {
+  if (object_ == nullptr) return -1;
   return object_->GetNParams(object_->FindMethod(method.c_str()));
 }
 
 CallResult Component::Call(const std::u16string& method, std::vector<Arg> args) {
   CallResult r;
+  if (object_ == nullptr) return r;
   std::vector<Variant> params;
   for (const Arg& a : args) params.push_back(a.v);
   const long number = object_->FindMethod(method.c_str());

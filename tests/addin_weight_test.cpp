@@ -1,0 +1,222 @@
+// GetWeight through the loaded library: every unit in both modes, the error
+// codes a reading sets and clears, and serial scales on a pseudo-terminal
+// placed in the private /dev.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "support/addin_fixture.h"
+#include "support/sim_process.h"
+#include "support/text.h"
+
+using namespace testing_support;
+
+namespace {
+
+class Weight : public AddInTest {
+ protected:
+  // Opens a TCP device on a scale-sim started with args, in unit.
+  std::u16string OpenOn(std::vector<std::string> args, int unit = 0) {
+    args.push_back("--tcp");
+    sims.push_back(std::make_unique<SimProcess>(args));
+    addin.UseTcp(sims.back()->port(), unit);
+    return addin.Open();
+  }
+  double Read(const std::u16string& id) {
+    double weight = -1;
+    EXPECT_TRUE(addin.Weight(id, &weight));
+    return weight;
+  }
+  std::vector<std::unique_ptr<SimProcess>> sims;
+};
+
+class WeightInBothModes : public Weight, public ::testing::WithParamInterface<const char*> {};
+
+INSTANTIATE_TEST_SUITE_P(Modes, WeightInBothModes, ::testing::Values("stream", "request"));
+
+TEST_P(WeightInBothModes, EveryUnitIsConvertedAndCut) {
+  const std::vector<std::string> scale = {"--mode", GetParam(), "--weight", "12.345", "--unit", "kg"};
+  const double expected[] = {12.345, 12345000.0, 12345.0, 12.345, 0.012};
+  for (int unit = 0; unit <= 4; ++unit) {
+    const std::u16string id = OpenOn(scale, unit);
+    ASSERT_FALSE(id.empty());
+    EXPECT_DOUBLE_EQ(Read(id), expected[unit]) << "unit " << unit;
+  }
+  EXPECT_EQ(addin.LastError(), 0);
+}
+
+TEST_F(Weight, WholeGramsAskedInKilogramsKeepTheirFraction) {
+  EXPECT_DOUBLE_EQ(Read(OpenOn({"--weight", "1500", "--unit", "g"}, 3)), 1.5);
+}
+
+TEST_F(Weight, NegativeWeightsComeBackNegative) {
+  EXPECT_DOUBLE_EQ(Read(OpenOn({"--weight", "-0.250", "--unit", "kg"}, 2)), -250.0);
+}
+
+TEST_F(Weight, SilentScaleGivesCode106UntilAReadingSucceeds) {
+  // Request replies in turn: two empty lines fail both ways of one reading,
+  // then weight lines follow.
+  const std::u16string id = OpenOn({"--mode", "request", "--line", "", "--line", "", "--line", "ST,GS,  12.345kg"});
+  double weight = 99;
+  const CallResult failed = addin.Call(u"GetWeight", {Arg::Text(id), Arg::Double(99)});
+  EXPECT_TRUE(failed.status);
+  EXPECT_FALSE(failed.ok());
+  EXPECT_EQ(failed.args[1].dblVal, 99) << "the weight argument is untouched on failure";
+  std::u16string message;
+  EXPECT_EQ(addin.LastError(&message), 106);
+  EXPECT_EQ(message, u"Нет данных от весов.");
+  EXPECT_EQ(addin.LastError(), 106) << "GetLastError does not clear";
+  ASSERT_TRUE(addin.Weight(id, &weight));
+  EXPECT_EQ(addin.LastError(&message), 0);
+  EXPECT_EQ(message, u"") << "no text is handed over for code 0";
+}
+
+TEST_F(Weight, UnstableWeightIsRefusedWithCode110UntilAStableOne) {
+  const std::u16string id = OpenOn({"--mode", "request", "--unstable", "1"});
+  double weight;
+  EXPECT_FALSE(addin.Weight(id, &weight));
+  std::u16string message;
+  EXPECT_EQ(addin.LastError(&message), 110);
+  EXPECT_EQ(message, u"Текущий вес нестабилен.");
+  EXPECT_TRUE(addin.Weight(id, &weight));
+  EXPECT_EQ(addin.LastError(), 0);
+}
+
+TEST_F(Weight, AllowingUnstableWeightsAppliesAtOnceToOpenDevices) {
+  const std::u16string id = OpenOn({"--mode", "request", "--unstable", "2"});
+  double weight;
+  EXPECT_FALSE(addin.Weight(id, &weight));
+  ASSERT_TRUE(addin.Set(u"Prm_NoStable", Arg::Int(1)));
+  EXPECT_TRUE(addin.Weight(id, &weight)) << "the unstable second line is accepted now";
+  EXPECT_DOUBLE_EQ(weight, 12.345);
+  EXPECT_EQ(addin.LastError(), 110) << "a code 10 from before stays while unstable weights are allowed";
+}
+
+TEST_F(Weight, WeightTooLargeForItsTextIsUnknownDataThenClears) {
+  const std::u16string id =
+      OpenOn({"--mode", "request", "--line", "S 999999999999999t", "--line", "ST,GS,  12.345kg"}, 1);
+  double weight;
+  EXPECT_FALSE(addin.Weight(id, &weight)) << "10^24 mg does not fit 23 characters";
+  std::u16string message;
+  EXPECT_EQ(addin.LastError(&message), 108);
+  EXPECT_EQ(message, u"Обнаружены неизвестные данные.");
+  ASSERT_TRUE(addin.Weight(id, &weight));
+  EXPECT_DOUBLE_EQ(weight, 12345000.0);
+  EXPECT_EQ(addin.LastError(), 0);
+}
+
+TEST_F(Weight, JunkFromAStreamingScaleIsReportedAsNoData) {
+  const std::u16string id = OpenOn({"--mode", "junk-long"});
+  double weight;
+  EXPECT_FALSE(addin.Weight(id, &weight));
+  EXPECT_EQ(addin.LastError(), 106) << "the exchange's code 8 gives way to 6";
+}
+
+TEST_F(Weight, PendingCalibrateErrorIsWhatAFailedReadingReports) {
+  const std::u16string id = OpenOn({"--mode", "request", "--unstable", "1"});
+  addin.Call(u"Calibrate", {Arg::Text(id), Arg::Empty()});
+  double weight;
+  EXPECT_FALSE(addin.Weight(id, &weight)) << "unstable";
+  EXPECT_EQ(addin.LastError(), 109);
+}
+
+TEST_F(Weight, WeightOfADeviceThatIsNotOpenIsFalse) {
+  double weight;
+  EXPECT_FALSE(addin.Weight(u"1", &weight));
+  EXPECT_FALSE(addin.Weight(u"0", &weight));
+  EXPECT_FALSE(addin.Call(u"GetWeight", {Arg::Int(1), Arg::Empty()}).status);
+}
+
+TEST_F(Weight, DestroyingAComponentReleasesItsDevicesSlots) {
+  SimProcess sim({"--tcp"});
+  std::vector<std::unique_ptr<AddIn>> components;
+  for (int c = 0; c < 32; ++c) {
+    components.push_back(std::make_unique<AddIn>(library));
+    components.back()->UseTcp(sim.port());
+    for (int d = 0; d < 8; ++d) ASSERT_FALSE(components.back()->Open().empty());
+  }
+  ASSERT_EQ(components.back()->LastError(), 0);
+  AddIn extra(library);
+  extra.UseTcp(sim.port());
+  const std::u16string id = extra.Open();
+  std::u16string message;
+  EXPECT_EQ(extra.LastError(&message), 101) << "256 slots are taken across the components";
+  EXPECT_EQ(message, u"Ограничение по количеству экземпляров класса: не более 256.");
+  extra.Close(id);
+  components.pop_back();
+  EXPECT_FALSE(extra.Open().empty());
+  EXPECT_EQ(extra.LastError(), 0) << "the destroyed component's slots are free again";
+}
+
+// ---- serial -------------------------------------------------------------------
+
+class SerialWeight : public Weight {
+ protected:
+  std::u16string OpenSerial(std::vector<std::string> args, int unit = 0) {
+    args.push_back("--pty");
+    sims.push_back(std::make_unique<SimProcess>(args));
+    placed = std::make_unique<PlacedPty>(sims.back()->ptyPath());
+    EXPECT_TRUE(placed->ok());
+    addin.UseSerial(kPrivateComPort, unit);
+    return addin.Open();
+  }
+  std::unique_ptr<PlacedPty> placed;
+};
+
+TEST_F(SerialWeight, StreamAndRequestScalesOnAComPort) {
+  REQUIRE_PRIVATE_DEV();
+  const std::u16string stream = OpenSerial({"--mode", "stream"}, 2);
+  EXPECT_EQ(addin.LastError(), 0);
+  EXPECT_DOUBLE_EQ(Read(stream), 12345.0);
+  addin.Close(stream);
+  placed.reset();
+  const std::u16string request = OpenSerial({"--mode", "request", "--weight", "2.5", "--unit", "t"}, 3);
+  EXPECT_DOUBLE_EQ(Read(request), 2500.0);
+}
+
+TEST_F(SerialWeight, AbsentPortWhileOthersArePresentGivesCode104) {
+  REQUIRE_PRIVATE_DEV();
+  SimProcess sim({"--pty"});
+  PlacedPty port(sim.ptyPath());
+  addin.UseSerial(3);
+  const std::u16string id = addin.Open();
+  EXPECT_EQ(id, u"1");
+  std::u16string message;
+  EXPECT_EQ(addin.LastError(&message), 104);
+  EXPECT_EQ(message, u"Ошибка открытия порта RS-232.");
+}
+
+TEST_F(SerialWeight, NoSerialPortAtAllGivesCode103) {
+  REQUIRE_PRIVATE_DEV();
+  addin.UseSerial(1);
+  addin.Open();
+  std::u16string message;
+  EXPECT_EQ(addin.LastError(&message), 103);
+  EXPECT_EQ(message, u"В системе нет ни одного последовательного порта RS-232.");
+}
+
+TEST_F(SerialWeight, DestroyingTheComponentUnlocksItsPort) {
+  REQUIRE_PRIVATE_DEV();
+  const std::u16string id = OpenSerial({"--mode", "stream"});
+  EXPECT_EQ(addin.LastError(), 0);
+  {
+    AddIn rival(library);
+    rival.UseSerial(kPrivateComPort);
+    rival.Open();
+    EXPECT_EQ(rival.LastError(), 104) << "the port is held by the first component";
+  }
+  AddIn successor(library);
+  {
+    AddIn first(library);
+    first.UseSerial(kPrivateComPort);
+    addin.Close(id);
+    first.Open();
+    EXPECT_EQ(first.LastError(), 0);
+  }  // destroyed without Close
+  successor.UseSerial(kPrivateComPort);
+  successor.Open();
+  EXPECT_EQ(successor.LastError(), 0) << "the destroyed component let go of the port";
+}
+
+}  // namespace

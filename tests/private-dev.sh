@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Runs a test program in a private mount namespace whose /dev holds no serial
+# device of this machine: only what programs need (null, zero, random,
+# urandom, tty, ptmx, pts) and an empty ttyUSB0 on which tests place a
+# pseudo-terminal. The real serial ports (one may be the system console)
+# are never opened. Without root the program runs as it is and the tests
+# that need the private /dev skip themselves.
+set -euo pipefail
+
+if [ "${PESOLAN_PRIVATE_DEV:-}" = 1 ]; then
+  # Inside the namespace: build the private /dev, then run the program.
+  old=$(mktemp -d /tmp/pesolan-dev.XXXXXX)
+  mount --make-rprivate /
+  mount --rbind /dev "$old"
+  mount -t tmpfs -o mode=755 pesolan-dev /dev
+  for node in null zero random urandom tty; do
+    touch "/dev/$node"
+    mount --bind "$old/$node" "/dev/$node"
+  done
+  mkdir /dev/pts
+  mount --rbind "$old/pts" /dev/pts
+  # ptmx finds its pseudo-terminal instance beside itself: use the one in pts.
+  ln -s pts/ptmx /dev/ptmx
+  touch /dev/ttyUSB0
+  exec "$@"
+fi
+
+if [ "$(id -u)" -eq 0 ] && command -v unshare >/dev/null; then
+  PESOLAN_PRIVATE_DEV=1 exec unshare -m -- "$0" "$@"
+fi
+exec "$@"

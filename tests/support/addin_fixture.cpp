@@ -1,0 +1,64 @@
+#include "support/addin_fixture.h"
+
+#include <sys/mount.h>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace testing_support {
+
+bool InPrivateDev() {
+  const char* flag = std::getenv("PESOLAN_PRIVATE_DEV");
+  return flag != nullptr && std::strcmp(flag, "1") == 0;
+}
+
+PlacedPty::PlacedPty(const std::string& ptyPath) {
+  ok_ = InPrivateDev() && mount(ptyPath.c_str(), "/dev/ttyUSB0", nullptr, MS_BIND, nullptr) == 0;
+}
+
+PlacedPty::~PlacedPty() {
+  if (ok_) umount2("/dev/ttyUSB0", MNT_DETACH);
+}
+
+AddIn::AddIn(host::Library& library, const std::u16string& locale)
+    : component(library, &memory, &connection, locale) {}
+
+bool AddIn::Set(const std::u16string& name, const Arg& value) {
+  return Call(u"SetParameter", {Arg::Text(name), value}).ok();
+}
+
+void AddIn::UseTcp(int port, int unit) {
+  EXPECT_TRUE(Set(u"Prm_Connect", Arg::Int(1)));
+  EXPECT_TRUE(Set(u"Prm_IP", Arg::Text(u"127.0.0.1")));
+  EXPECT_TRUE(Set(u"Prm_TcpPort", Arg::Int(port)));
+  EXPECT_TRUE(Set(u"Prm_Unit", Arg::Int(unit)));
+}
+
+void AddIn::UseSerial(int port, int unit) {
+  EXPECT_TRUE(Set(u"Prm_Connect", Arg::Int(0)));
+  EXPECT_TRUE(Set(u"Prm_RsPort", Arg::Int(port)));
+  EXPECT_TRUE(Set(u"Prm_Unit", Arg::Int(unit)));
+}
+
+std::u16string AddIn::Open() {
+  const CallResult r = Call(u"Open", {Arg::Empty()});
+  return r.ok() ? r.argTexts[0] : std::u16string();
+}
+
+bool AddIn::Weight(const std::u16string& id, double* weight) {
+  const CallResult r = Call(u"GetWeight", {Arg::Text(id), Arg::Empty()});
+  if (!r.ok()) return false;
+  EXPECT_EQ(r.args[1].vt, host::VT_R8);
+  *weight = r.args[1].dblVal;
+  return true;
+}
+
+int AddIn::LastError(std::u16string* message) {
+  const CallResult r = Call(u"GetLastError", {Arg::Empty()});
+  EXPECT_TRUE(r.status);
+  EXPECT_EQ(r.result.vt, host::VT_I4);
+  if (message != nullptr) *message = r.argTexts.empty() ? std::u16string() : r.argTexts[0];
+  return r.result.lVal;
+}
+
+}  // namespace testing_support

@@ -1,0 +1,69 @@
+#pragma once
+// The add-in as the platform sees it: the real shared library loaded at run
+// time through the command-line host's loading code, one component, a
+// memory manager that records every block and a connection.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "addin_host.h"
+
+namespace testing_support {
+
+using host::Arg;
+using host::CallResult;
+
+// Serial ports inside the private /dev that tests/private-dev.sh builds:
+// COM65 is /dev/ttyUSB0, on which a test places a pseudo-terminal.
+constexpr int kPrivateComPort = 65;
+bool InPrivateDev();
+// Binds the pseudo-terminal onto /dev/ttyUSB0 for the life of the object.
+class PlacedPty {
+ public:
+  explicit PlacedPty(const std::string& ptyPath);
+  ~PlacedPty();
+  bool ok() const { return ok_; }
+
+ private:
+  bool ok_ = false;
+};
+
+#define REQUIRE_PRIVATE_DEV() \
+  if (!testing_support::InPrivateDev()) GTEST_SKIP() << "needs root for a private /dev (tests/private-dev.sh)"
+
+class AddIn {
+ public:
+  explicit AddIn(host::Library& library, const std::u16string& locale = u"C");
+
+  CallResult Call(const std::u16string& method, std::vector<Arg> args = {}) {
+    return component.Call(method, std::move(args));
+  }
+  // SetParameter's result (true only when the call went through and the
+  // value was stored).
+  bool Set(const std::u16string& name, const Arg& value);
+  void UseTcp(int port, int unit = 0);
+  void UseSerial(int port, int unit = 0);
+  // Open's device identifier, or an empty text when Open returned False.
+  std::u16string Open();
+  bool Close(const std::u16string& id) { return Call(u"Close", {Arg::Text(id)}).ok(); }
+  // GetWeight: true with the weight, or false.
+  bool Weight(const std::u16string& id, double* weight);
+  // GetLastError's code and text.
+  int LastError(std::u16string* message = nullptr);
+
+  host::MemoryManager memory;
+  host::Connection connection;
+  host::Component component;
+};
+
+// One library and one component per test.
+class AddInTest : public ::testing::Test {
+ protected:
+  AddInTest() : library(PESOLAN_LIBRARY_PATH), addin(library) {}
+  host::Library library;
+  AddIn addin;
+};
+
+}  // namespace testing_support
