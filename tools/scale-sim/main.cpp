@@ -4,16 +4,8 @@
 // purpose. It prints where it can be reached, then serves until its lifetime
 // runs out or it receives SIGINT or SIGTERM.
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <termios.h>
-#include <unistd.h>
-
-#include <cerrno>
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -22,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "io.h"
 #include "scale.h"
 
 namespace {
@@ -42,7 +35,7 @@ struct Options {
   int lifetimeS = 300;
 };
 
-volatile sig_atomic_t g_stop = 0;
+std::atomic<bool> g_stop{false};
 
 void Usage() {
   std::fputs(
@@ -110,8 +103,7 @@ bool ParseArgs(int argc, char** argv, Options* o) {
 
 // One peer of the scale: a TCP client or the pseudo-terminal.
 struct Peer {
-  int fd;
-  bool isPty;
+  sim::io::Endpoint end;
   sim::Scale scale;
   std::string out;
   Clock::time_point nextByte;
@@ -133,16 +125,16 @@ class Server {
 
   void Run() {
     const auto end = Clock::now() + std::chrono::seconds(o_.lifetimeS);
+    std::vector<bool> ready;
     while (!g_stop && Clock::now() < end) {
-      std::vector<pollfd> fds;
-      if (listener_ >= 0) fds.push_back({listener_, POLLIN, 0});
-      for (auto& p : peers_) fds.push_back({p->fd, POLLIN, 0});
-      const timespec wait = WaitTime();
-      if (ppoll(fds.data(), fds.size(), &wait, nullptr) < 0 && errno != EINTR) break;
+      std::vector<sim::io::Endpoint> waiting;
+      if (listener_ != sim::io::kNoFd) waiting.push_back({listener_, false});
+      for (auto& p : peers_) waiting.push_back(p->end);
+      sim::io::Wait(waiting, WaitTime(), &ready);
       size_t k = 0;
-      if (listener_ >= 0 && (fds[k++].revents & POLLIN)) Accept();
-      for (size_t i = 0; i < peers_.size() && k < fds.size(); ++i, ++k) {
-        if (fds[k].revents & (POLLIN | POLLHUP | POLLERR)) Receive(*peers_[i]);
+      if (listener_ != sim::io::kNoFd && ready[k++]) Accept();
+      for (size_t i = 0; i < peers_.size() && k < ready.size(); ++i, ++k) {
+        if (ready[k]) Receive(*peers_[i]);
       }
       for (auto& p : peers_) Produce(*p);
       Reap();
@@ -151,62 +143,37 @@ class Server {
 
  private:
   bool Listen() {
-    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const int on = 1;
-    setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(o_.port));
-    if (inet_pton(AF_INET, o_.host.c_str(), &addr.sin_addr) != 1 ||
-        bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(listener_, 512) != 0) {
-      std::perror("scale-sim: tcp");
-      return false;
-    }
-    socklen_t len = sizeof addr;
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &len);
-    std::printf("tcp %s %d\n", o_.host.c_str(), ntohs(addr.sin_port));
+    int bound = 0;
+    listener_ = sim::io::Listen(o_.host, o_.port, &bound);
+    if (listener_ == sim::io::kNoFd) return false;
+    std::printf("tcp %s %d\n", o_.host.c_str(), bound);
     return true;
   }
 
   bool OpenPty() {
-    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
-      std::perror("scale-sim: pty");
-      return false;
-    }
-    const char* path = ptsname(master);
-    // Holding the other end open keeps the pair alive between the driver's
-    // opens; raw mode stops the line discipline from echoing requests back.
-    ptySlave_ = open(path, O_RDWR | O_NOCTTY | O_CLOEXEC);
-    termios tio{};
-    tcgetattr(ptySlave_, &tio);
-    cfmakeraw(&tio);
-    cfsetspeed(&tio, B9600);
-    tcsetattr(ptySlave_, TCSANOW, &tio);
-    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
-    std::printf("pty %s\n", path);
+    std::string path;
+    const sim::io::Fd master = sim::io::OpenPty(&path);
+    if (master == sim::io::kNoFd) return false;
+    std::printf("pty %s\n", path.c_str());
     AddPeer(master, true);
     return true;
   }
 
-  void AddPeer(int fd, bool isPty) {
+  void AddPeer(sim::io::Fd fd, bool isPty) {
     const auto now = Clock::now();
-    peers_.push_back(std::unique_ptr<Peer>(new Peer{fd, isPty, sim::Scale(o_.scale), "", now, now}));
+    peers_.push_back(std::unique_ptr<Peer>(new Peer{{fd, isPty}, sim::Scale(o_.scale), "", now, now}));
   }
 
   void Accept() {
-    const int fd = accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-    if (fd >= 0) AddPeer(fd, false);
+    const sim::io::Fd fd = sim::io::Accept(listener_);
+    if (fd != sim::io::kNoFd) AddPeer(fd, false);
   }
 
   void Receive(Peer& p) {
     uint8_t buf[256];
-    const ssize_t n = read(p.fd, buf, sizeof buf);
-    if (n > 0) {
-      if (o_.scale.mode == sim::Mode::Request) p.out += p.scale.Answer(buf, static_cast<size_t>(n));
-    } else if (!p.isPty && (n == 0 || (errno != EAGAIN && errno != EINTR))) {
-      p.closed = true;
-    }
+    const long n = sim::io::Read(p.end, buf, sizeof buf);
+    if (n > 0 && o_.scale.mode == sim::Mode::Request) p.out += p.scale.Answer(buf, static_cast<size_t>(n));
+    if (n == 0) p.closed = true;
   }
 
   bool Quit(const Peer& p) const { return o_.quitAfter >= 0 && p.sent >= o_.quitAfter; }
@@ -216,7 +183,7 @@ class Server {
     const auto now = Clock::now();
     if (Quit(p)) {
       p.out.clear();
-      if (o_.disconnect && !p.isPty) p.closed = true;
+      if (o_.disconnect && !p.end.pty) p.closed = true;
       return;
     }
     if (o_.scale.mode == sim::Mode::Stream && p.out.empty() && now >= p.nextLine) {
@@ -230,7 +197,7 @@ class Server {
     while (!p.out.empty() && now >= p.nextByte && !Quit(p)) {
       size_t chunk = o_.byteGapUs > 0 ? 1 : p.out.size();
       if (o_.quitAfter >= 0) chunk = std::min<size_t>(chunk, static_cast<size_t>(o_.quitAfter - p.sent));
-      const ssize_t n = write(p.fd, p.out.data(), chunk);
+      const long n = sim::io::Write(p.end, p.out.data(), chunk);
       if (n <= 0) {  // the pseudo-terminal's queue is full: try again later
         p.nextByte = now + Micros(5000);
         break;
@@ -245,7 +212,7 @@ class Server {
   void Reap() {
     for (size_t i = 0; i < peers_.size();) {
       if (peers_[i]->closed) {
-        close(peers_[i]->fd);
+        sim::io::Close(peers_[i]->end);
         peers_.erase(peers_.begin() + static_cast<long>(i));
       } else {
         ++i;
@@ -253,7 +220,8 @@ class Server {
     }
   }
 
-  timespec WaitTime() const {
+  // Microseconds until something is due, at most 20 ms.
+  long WaitTime() const {
     auto wait = Micros(20000);  // also bounds how late a signal is noticed
     const auto now = Clock::now();
     for (const auto& p : peers_) {
@@ -262,17 +230,15 @@ class Server {
       if (o_.scale.mode == sim::Mode::Stream)
         wait = std::min(wait, std::chrono::duration_cast<Micros>(p->nextLine - now));
     }
-    if (wait.count() < 0) wait = Micros(0);
-    return {static_cast<time_t>(wait.count() / 1000000), static_cast<long>(wait.count() % 1000000) * 1000L};
+    return wait.count() < 0 ? 0 : static_cast<long>(wait.count());
   }
 
   Options o_;
-  int listener_ = -1;
-  int ptySlave_ = -1;
+  sim::io::Fd listener_ = sim::io::kNoFd;
   std::vector<std::unique_ptr<Peer>> peers_;
 };
 
-void OnSignal(int) { g_stop = 1; }
+void OnStop() { g_stop = true; }
 
 }  // namespace
 
@@ -282,11 +248,8 @@ int main(int argc, char** argv) {
     Usage();
     return 2;
   }
-  struct sigaction sa {};
-  sa.sa_handler = OnSignal;
-  sigaction(SIGINT, &sa, nullptr);
-  sigaction(SIGTERM, &sa, nullptr);
-  signal(SIGPIPE, SIG_IGN);
+  if (!sim::io::Start()) return 1;
+  sim::io::OnStop(OnStop);
   Server server(o);
   if (!server.Start()) return 1;
   server.Run();
