@@ -1,6 +1,6 @@
 # make demo   build, then read weights from simulated scales through the add-in
 # make test   build everything (Linux and the Windows cross builds), run all tests
-# make dist   the Linux library and tools under dist/linux-x86_64/
+# make dist   every target's library and tools under dist/, and dist/Pesolan.zip
 
 BUILD := build/linux
 
@@ -29,13 +29,21 @@ windows: deps-test
 
 test: deps-test build windows
 	ctest --preset linux
+	tests/windows-static-checks.sh build/windows-x64/Pesolan.dll build/windows-x86/Pesolan.dll
+	tests/wine-tests.sh build/windows-x64 $(BUILD)/tools
+	$(MAKE) --no-print-directory dist
+	tests/package-check.sh dist/Pesolan.zip
 
-# The Linux library and tools, ready to copy.
-dist: build
-	mkdir -p dist/linux-x86_64
+# The libraries and tools of every target, and the add-in package.
+dist: build windows
+	mkdir -p dist/linux-x86_64 dist/windows-x86_64 dist/windows-x86
 	cp $(BUILD)/libPesolan.so $(BUILD)/tools/pesolan $(BUILD)/tools/scale-sim dist/linux-x86_64/
-	strip --strip-unneeded dist/linux-x86_64/libPesolan.so dist/linux-x86_64/pesolan dist/linux-x86_64/scale-sim
-	@ls -l dist/linux-x86_64
+	strip --strip-unneeded dist/linux-x86_64/*
+	cp build/windows-x64/Pesolan.dll build/windows-x64/tools/pesolan.exe build/windows-x64/tools/scale-sim.exe dist/windows-x86_64/
+	cp build/windows-x86/Pesolan.dll dist/windows-x86/
+	x86_64-w64-mingw32-strip --strip-unneeded dist/windows-x86_64/*
+	i686-w64-mingw32-strip --strip-unneeded dist/windows-x86/*
+	tools/make-package.sh dist
 
 clean:
 	rm -rf build dist

@@ -88,7 +88,7 @@ TEST_F(Devices, DeviceTestReportsTheWeightWithItsUnit) {
 
 TEST_F(Devices, DeviceTestAsOnTheScaleNamesTheScalesUnit) {
   SimProcess grams({"--tcp", "--weight", "250.5", "--unit", "g"});
-  AddIn other(library, u"ru_RU.UTF-8");
+  AddIn other(library, kHostCommaLocale);
   other.UseTcp(grams.port(), 0);
   const CallResult r = other.Call(u"DeviceTest", {Arg::Empty(), Arg::Empty()});
   EXPECT_TRUE(r.ok());

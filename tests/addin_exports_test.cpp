@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#if !defined(_WIN32)
 #include <dlfcn.h>
+#endif
 
 #include "support/addin_fixture.h"
 #include "support/text.h"
@@ -46,6 +48,7 @@ TEST_F(Exports, PlatformCapabilityIsAlwaysLevelOne) {
   for (int32_t level : {-1, 0, 1, 2, 3}) EXPECT_EQ(library.setPlatformCapabilities(level), 1);
 }
 
+#if !defined(_WIN32)
 TEST_F(Exports, OnlyTheAddInInterfaceIsVisible) {
   void* self = dlopen(PESOLAN_LIBRARY_PATH, RTLD_NOW | RTLD_NOLOAD);
   ASSERT_NE(self, nullptr);
@@ -60,6 +63,7 @@ TEST_F(Exports, OnlyTheAddInInterfaceIsVisible) {
   EXPECT_EQ(dlsym(self, "_ZN7pesolan14ExchangeWeightERNS_12DeviceHandleE"), nullptr);
   dlclose(self);
 }
+#endif
 
 TEST_F(Exports, UnloadingPausesAtLeast128Ms) {
   ASSERT_TRUE(library.ok());

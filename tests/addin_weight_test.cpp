@@ -219,4 +219,24 @@ TEST_F(SerialWeight, DestroyingTheComponentUnlocksItsPort) {
   EXPECT_EQ(successor.LastError(), 0) << "the destroyed component let go of the port";
 }
 
+TEST_F(Weight, StreamingScaleOnAWineComPort) {
+  const int port = WineSerialPort();
+  if (port == 0) GTEST_SKIP() << "only under Wine, with a COM port linked to a streaming scale";
+  const CallResult settings = addin.Call(u"GetParameters", {Arg::Empty()});
+  ASSERT_TRUE(settings.ok());
+  const std::u16string item = u"<ChoiceList><Item Value=\"" + std::u16string(1, static_cast<char16_t>(u'0' + port)) +
+                              u"\">COM" + std::u16string(1, static_cast<char16_t>(u'0' + port)) + u"</Item>       </";
+  EXPECT_NE(settings.argTexts[0].find(item), std::u16string::npos) << "the probe finds exactly that port";
+
+  addin.UseSerial(port, 2);
+  const std::u16string id = addin.Open();
+  EXPECT_EQ(addin.LastError(), 0);
+  EXPECT_DOUBLE_EQ(Read(id), 12345.0);
+  EXPECT_TRUE(addin.Close(id));
+
+  addin.UseSerial(port + 1);
+  addin.Open();
+  EXPECT_EQ(addin.LastError(), 104) << "a port that is not there cannot be opened";
+}
+
 }  // namespace

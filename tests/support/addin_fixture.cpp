@@ -1,12 +1,20 @@
 #include "support/addin_fixture.h"
 
-#include <sys/mount.h>
-
 #include <cstdlib>
 #include <cstring>
 
+#if !defined(_WIN32)
+#include <sys/mount.h>
+#endif
+
 namespace testing_support {
 
+#if defined(_WIN32)
+// Under Wine the serial ports are Wine's: see WineSerialPort().
+bool InPrivateDev() { return false; }
+PlacedPty::PlacedPty(const std::string&) {}
+PlacedPty::~PlacedPty() {}
+#else
 bool InPrivateDev() {
   const char* flag = std::getenv("PESOLAN_PRIVATE_DEV");
   return flag != nullptr && std::strcmp(flag, "1") == 0;
@@ -18,6 +26,12 @@ PlacedPty::PlacedPty(const std::string& ptyPath) {
 
 PlacedPty::~PlacedPty() {
   if (ok_) umount2("/dev/ttyUSB0", MNT_DETACH);
+}
+#endif
+
+int WineSerialPort() {
+  const char* port = std::getenv("PESOLAN_WINE_COM");
+  return port != nullptr ? std::atoi(port) : 0;
 }
 
 AddIn::AddIn(host::Library& library, const std::u16string& locale)

@@ -15,6 +15,13 @@ namespace testing_support {
 using host::Arg;
 using host::CallResult;
 
+// A locale name the host may announce whose decimal separator is a comma.
+#if defined(_WIN32)
+constexpr const char16_t* kHostCommaLocale = u"Russian_Russia.1251";
+#else
+constexpr const char16_t* kHostCommaLocale = u"ru_RU.UTF-8";
+#endif
+
 // Serial ports inside the private /dev that tests/private-dev.sh builds:
 // COM65 is /dev/ttyUSB0, on which a test places a pseudo-terminal.
 constexpr int kPrivateComPort = 65;
@@ -29,6 +36,10 @@ class PlacedPty {
  private:
   bool ok_ = false;
 };
+
+// Under Wine: the COM port number that the test runner linked to a
+// streaming scale-sim's pseudo-terminal (PESOLAN_WINE_COM), or 0.
+int WineSerialPort();
 
 #define REQUIRE_PRIVATE_DEV() \
   if (!testing_support::InPrivateDev()) GTEST_SKIP() << "needs root for a private /dev (tests/private-dev.sh)"

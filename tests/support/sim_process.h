@@ -1,8 +1,6 @@
 #pragma once
 // Runs scale-sim as a child process for the length of a test.
 
-#include <sys/types.h>
-
 #include <string>
 #include <vector>
 
@@ -22,7 +20,8 @@ class SimProcess {
   const std::string& ptyPath() const { return ptyPath_; }
 
  private:
-  pid_t pid_ = -1;
+  long pid_ = -1;
+  void* process_ = nullptr;  // Windows: the process handle
   int port_ = 0;
   std::string ptyPath_;
 };

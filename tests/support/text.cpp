@@ -1,11 +1,14 @@
 #include "support/text.h"
 
-#include <iconv.h>
-
 #include <clocale>
+
+#if !defined(_WIN32)
+#include <iconv.h>
+#endif
 
 namespace testing_support {
 
+#if !defined(_WIN32)
 std::string Cp1251ToUtf8(const std::string& text) {
   iconv_t cd = iconv_open("UTF-8", "CP1251");
   if (cd == reinterpret_cast<iconv_t>(-1)) return "<no iconv>";
@@ -19,6 +22,7 @@ std::string Cp1251ToUtf8(const std::string& text) {
   out.resize(out.size() - outLeft);
   return out;
 }
+#endif
 
 ScopedLocale::ScopedLocale(const char* name) : ok_(std::setlocale(LC_ALL, name) != nullptr) {}
 ScopedLocale::~ScopedLocale() { std::setlocale(LC_ALL, "C"); }

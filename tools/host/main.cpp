@@ -148,7 +148,7 @@ class Session {
   int LastError(std::u16string* message) {
     const CallResult r = Call(u"GetLastError", {Arg::Empty()});
     *message = r.argTexts.empty() ? std::u16string() : r.argTexts[0];
-    return r.result.vt == VT_I4 ? r.result.lVal : 0;
+    return r.result.vt == host::VT_I4 ? r.result.lVal : 0;
   }
 
   int ReportError() {

@@ -75,14 +75,16 @@ void Wait(const std::vector<Endpoint>& endpoints, long timeoutUs, std::vector<bo
   for (size_t i = 0; i < endpoints.size(); ++i) (*ready)[i] = FD_ISSET(S(endpoints[i].fd), &set) != 0;
 }
 
+namespace {
+BOOL WINAPI OnConsoleControl(DWORD) {
+  g_stopHandler();
+  return TRUE;
+}
+}  // namespace
+
 void OnStop(void (*handler)()) {
   g_stopHandler = handler;
-  SetConsoleCtrlHandler(
-      [](DWORD) -> BOOL {
-        g_stopHandler();
-        return TRUE;
-      },
-      TRUE);
+  SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 }
 
 }  // namespace sim::io

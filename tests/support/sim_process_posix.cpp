@@ -68,9 +68,9 @@ SimProcess::SimProcess(std::vector<std::string> args) {
 
 SimProcess::~SimProcess() {
   if (pid_ <= 0) return;
-  kill(pid_, SIGTERM);
+  kill(static_cast<pid_t>(pid_), SIGTERM);
   int status = 0;
-  waitpid(pid_, &status, 0);
+  waitpid(static_cast<pid_t>(pid_), &status, 0);
 }
 
 int ClosedTcpPort() {

@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Unpacks the add-in package and checks MANIFEST.XML against the files: the
+# manifest and exactly the libraries it names, each of the system and
+# architecture it claims.
+#   tests/package-check.sh dist/Pesolan.zip
+set -euo pipefail
+zip=$(cd "$(dirname "${1:-dist/Pesolan.zip}")" && pwd)/$(basename "${1:-dist/Pesolan.zip}")
+dir=$(mktemp -d)
+trap 'rm -rf "$dir"' EXIT
+(cd "$dir" && cmake -E tar xf "$zip")
+passed=0
+failed=0
+check() {
+  if eval "$2"; then passed=$((passed + 1)); echo "ok: $1"; else failed=$((failed + 1)); echo "FAILED: $1"; fi
+}
+
+# What a library file is, from its header: "Windows i386", "Windows x86_64", "Linux x86_64".
+kind() {
+  local f=$1
+  case "$(head -c 4 "$f" | od -An -tx1 | tr -d ' \n')" in
+    7f454c46) [ "$(od -An -j18 -N2 -tu2 "$f" | tr -d ' ')" = 62 ] && echo "Linux x86_64" ;;
+    4d5a*)
+      local pe machine
+      pe=$(od -An -j60 -N4 -tu4 "$f" | tr -d ' ')
+      machine=$(od -An -j$((pe + 4)) -N2 -tx2 "$f" | tr -d ' ')
+      case "$machine" in 014c) echo "Windows i386" ;; 8664) echo "Windows x86_64" ;; esac ;;
+  esac
+}
+
+manifest="$dir/MANIFEST.XML"
+check "the package holds MANIFEST.XML" "[ -f '$manifest' ]"
+check "the manifest's root is bundle in the add-in namespace" \
+  "grep -q '<bundle xmlns=\"http://v8.1c.ru/8.2/addin/bundle\">' '$manifest'"
+listed=()
+while read -r os path arch; do
+  listed+=("$path")
+  check "$path is there" "[ -f '$dir/$path' ]"
+  check "$path is a $os $arch library" "[ \"\$(kind '$dir/$path')\" = '$os $arch' ]"
+done < <(sed -n 's/.*<component os="\([^"]*\)" path="\([^"]*\)" type="native" arch="\([^"]*\)".*/\1 \2 \3/p' "$manifest")
+check "the manifest names three native libraries" "[ ${#listed[@]} = 3 ]"
+check "Windows i386, Windows x86_64 and Linux x86_64 are each named" \
+  "[ \"\$(sed -n 's/.*os=\"\\([^\"]*\\)\".*arch=\"\\([^\"]*\\)\".*/\\1 \\2/p' '$manifest' | sort | tr '\n' ,)\" = 'Linux x86_64,Windows i386,Windows x86_64,' ]"
+extra=$(cd "$dir" && ls | grep -vxF -e MANIFEST.XML "${listed[@]/#/-e}" || true)
+check "nothing else is in the package${extra:+ (found: $extra)}" "[ -z '$extra' ]"
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
