@@ -226,7 +226,8 @@ TEST_F(Weight, StreamingScaleOnAWineComPort) {
   ASSERT_TRUE(settings.ok());
   const std::u16string item = u"<ChoiceList><Item Value=\"" + std::u16string(1, static_cast<char16_t>(u'0' + port)) +
                               u"\">COM" + std::u16string(1, static_cast<char16_t>(u'0' + port)) + u"</Item>       </";
-  EXPECT_NE(settings.argTexts[0].find(item), std::u16string::npos) << "the probe finds exactly that port";
+  EXPECT_NE(settings.argTexts[0].find(item), std::u16string::npos)
+      << "the probe finds exactly that port: " << ::testing::PrintToString(settings.argTexts[0].substr(380, 80));
 
   addin.UseSerial(port, 2);
   const std::u16string id = addin.Open();

@@ -17,6 +17,9 @@ if [ "${PESOLAN_PRIVATE_DEV:-}" != 1 ]; then
   exec "$here/private-dev.sh" "$0" "$build" "$tools"
 fi
 
+# Wine maps every serial device node it finds to a COM port: leave none but
+# the one linked below.
+rm -f /dev/ttyUSB0
 prefix=$(mktemp -d /tmp/pesolan-wine.XXXXXX)
 export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 sim=""
