@@ -4,7 +4,7 @@
 
 BUILD := build/linux
 
-.PHONY: all build demo test windows dist deps-build deps-test clean
+.PHONY: all build demo test test-asan windows dist deps-build deps-test clean
 
 all: build
 
@@ -29,10 +29,17 @@ windows: deps-test
 
 test: deps-test build windows
 	ctest --preset linux
+	$(MAKE) --no-print-directory test-asan
 	tests/windows-static-checks.sh build/windows-x64/Pesolan.dll build/windows-x86/Pesolan.dll
 	tests/wine-tests.sh build/windows-x64 $(BUILD)/tools
 	$(MAKE) --no-print-directory dist
 	tests/package-check.sh dist/Pesolan.zip
+
+# The whole Linux suite again under AddressSanitizer and UBSan.
+test-asan: deps-test
+	cmake --preset linux-asan >/dev/null
+	cmake --build --preset linux-asan
+	ctest --preset linux-asan
 
 # The libraries and tools of every target, and the add-in package.
 dist: build windows
