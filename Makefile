@@ -1,10 +1,13 @@
 # make demo   build, then read weights from simulated scales through the add-in
 # make test   build everything (Linux and the Windows cross builds), run all tests
+# make fuzz   every fuzz target for FUZZ_SECONDS (default 60) each
 # make dist   every target's library and tools under dist/, and dist/Pesolan.zip
 
 BUILD := build/linux
 
-.PHONY: all build demo test test-asan windows dist deps-build deps-test clean
+.PHONY: all build demo test test-asan fuzz windows dist deps-build deps-test clean
+
+FUZZ_SECONDS ?= 60
 
 all: build
 
@@ -30,6 +33,7 @@ windows: deps-test
 test: deps-test build windows
 	ctest --preset linux
 	$(MAKE) --no-print-directory test-asan
+	tools/run-fuzzers.sh 10
 	tests/windows-static-checks.sh build/windows-x64/Pesolan.dll build/windows-x86/Pesolan.dll
 	tests/wine-tests.sh build/windows-x64 $(BUILD)/tools
 	$(MAKE) --no-print-directory dist
@@ -40,6 +44,10 @@ test-asan: deps-test
 	cmake --preset linux-asan >/dev/null
 	cmake --build --preset linux-asan
 	ctest --preset linux-asan
+
+# Every fuzz target for FUZZ_SECONDS each; non-zero on a crash.
+fuzz: deps-test
+	tools/run-fuzzers.sh $(FUZZ_SECONDS)
 
 # The libraries and tools of every target, and the add-in package.
 dist: build windows

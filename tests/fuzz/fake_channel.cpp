@@ -1,0 +1,67 @@
+// A stand-in for the channel operations that plays back the fuzz input as
+// what the scale sends: the exchange above it runs unchanged.
+
+#include "fake_channel.h"
+
+#include <cstring>
+
+#include "channel/io.h"
+#include "fake_os.h"
+
+namespace fuzzing {
+namespace {
+const uint8_t* g_data = nullptr;
+size_t g_size = 0;
+
+bool Take(uint8_t* byte) {
+  if (g_size == 0) return false;
+  *byte = *g_data++;
+  --g_size;
+  return true;
+}
+}  // namespace
+
+void PlayScale(const uint8_t* data, size_t size) {
+  g_data = data;
+  g_size = size;
+}
+
+}  // namespace fuzzing
+
+namespace pesolan {
+
+bool PurgeChannel(int) { return true; }
+
+bool WaitForData(int) {
+  uint8_t mode = 0;
+  fuzzing::g_now += 200;
+  return fuzzing::Take(&mode) && (mode & 1) != 0;
+}
+
+bool SendBytes(int, const uint8_t*, int count) {
+  uint8_t ok = 0;
+  return count >= 1 && count <= kRequestSize && fuzzing::Take(&ok) && (ok & 1) != 0;
+}
+
+bool ReadByte(int, uint8_t* byte) {
+  *byte = 0;
+  fuzzing::g_now += 1;
+  if (fuzzing::Take(byte)) return true;
+  fuzzing::g_now += 128;  // nothing came within the limit
+  return false;
+}
+
+bool ReadReply(int, uint8_t* buffer, int* count) {
+  uint8_t n = 0;
+  fuzzing::g_now += 80;
+  if (!fuzzing::Take(&n) || (n %= kReplySize + 1) == 0) return false;
+  uint8_t held[kReplySize];
+  int got = 0;
+  while (got < n && fuzzing::Take(&held[got])) ++got;
+  if (got == 0) return false;
+  std::memcpy(buffer, held, static_cast<size_t>(got));
+  *count = got;
+  return true;
+}
+
+}  // namespace pesolan
