@@ -17,6 +17,8 @@ class SimProcess {
 
   bool ok() const { return pid_ > 0 && (port_ > 0 || !ptyPath_.empty()); }
   int port() const { return port_; }
+  // Stream and request mode trade places (POSIX only).
+  void SwitchMode();
   const std::string& ptyPath() const { return ptyPath_; }
 
  private:

@@ -73,6 +73,10 @@ SimProcess::~SimProcess() {
   waitpid(static_cast<pid_t>(pid_), &status, 0);
 }
 
+void SimProcess::SwitchMode() {
+  if (pid_ > 0) kill(static_cast<pid_t>(pid_), SIGUSR1);
+}
+
 int ClosedTcpPort() {
   const int s = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in addr{};

@@ -62,6 +62,8 @@ SimProcess::~SimProcess() {
   CloseHandle(static_cast<HANDLE>(process_));
 }
 
+void SimProcess::SwitchMode() {}
+
 int ClosedTcpPort() {
   const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   sockaddr_in addr{};

@@ -31,10 +31,14 @@ long Read(const Endpoint& e, void* buffer, size_t size);
 // Bytes written; -1 when nothing could be written now.
 long Write(const Endpoint& e, const void* bytes, size_t count);
 void Close(const Endpoint& e);
+// Closes a TCP peer with a reset instead of an orderly shutdown.
+void Reset(const Endpoint& e);
 // Waits up to timeoutUs for input; ready[i] tells whether endpoints[i] has
 // some (a listener is ready when a peer is waiting to be accepted).
 void Wait(const std::vector<Endpoint>& endpoints, long timeoutUs, std::vector<bool>* ready);
 // Calls handler on SIGINT/SIGTERM (Ctrl+C on Windows).
 void OnStop(void (*handler)());
+// Calls handler on SIGUSR1 (nothing on Windows).
+void OnSwitch(void (*handler)());
 
 }  // namespace sim::io

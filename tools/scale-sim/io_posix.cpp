@@ -17,6 +17,7 @@ namespace sim::io {
 namespace {
 int F(Fd fd) { return static_cast<int>(fd); }
 void (*g_stopHandler)() = nullptr;
+void (*g_switchHandler)() = nullptr;
 }  // namespace
 
 bool Start() {
@@ -83,6 +84,12 @@ long Write(const Endpoint& e, const void* bytes, size_t count) {
 
 void Close(const Endpoint& e) { close(F(e.fd)); }
 
+void Reset(const Endpoint& e) {
+  const linger abort{1, 0};
+  setsockopt(F(e.fd), SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+  close(F(e.fd));
+}
+
 void Wait(const std::vector<Endpoint>& endpoints, long timeoutUs, std::vector<bool>* ready) {
   std::vector<pollfd> fds;
   for (const Endpoint& e : endpoints) fds.push_back({F(e.fd), POLLIN, 0});
@@ -100,6 +107,13 @@ void OnStop(void (*handler)()) {
   sa.sa_handler = [](int) { g_stopHandler(); };
   sigaction(SIGINT, &sa, nullptr);
   sigaction(SIGTERM, &sa, nullptr);
+}
+
+void OnSwitch(void (*handler)()) {
+  g_switchHandler = handler;
+  struct sigaction sa {};
+  sa.sa_handler = [](int) { g_switchHandler(); };
+  sigaction(SIGUSR1, &sa, nullptr);
 }
 
 }  // namespace sim::io

@@ -61,6 +61,12 @@ long Write(const Endpoint& e, const void* bytes, size_t count) {
 
 void Close(const Endpoint& e) { closesocket(S(e.fd)); }
 
+void Reset(const Endpoint& e) {
+  const linger abort{1, 0};
+  setsockopt(S(e.fd), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abort), sizeof abort);
+  closesocket(S(e.fd));
+}
+
 void Wait(const std::vector<Endpoint>& endpoints, long timeoutUs, std::vector<bool>* ready) {
   fd_set set;
   FD_ZERO(&set);
@@ -86,5 +92,7 @@ void OnStop(void (*handler)()) {
   g_stopHandler = handler;
   SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 }
+
+void OnSwitch(void (*)()) {}
 
 }  // namespace sim::io

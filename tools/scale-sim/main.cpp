@@ -32,10 +32,12 @@ struct Options {
   long byteGapUs = 0;          // 0: a line goes out at once
   long quitAfter = -1;         // bytes sent before the scale quits
   bool disconnect = false;     // quitting closes a TCP connection
+  bool resetOnRequest = false; // a TCP peer that sends anything is reset
   int lifetimeS = 300;
 };
 
 std::atomic<bool> g_stop{false};
+std::atomic<bool> g_switch{false};
 
 void Usage() {
   std::fputs(
@@ -45,7 +47,8 @@ void Usage() {
       "                 [--interval MS] [--wire-speed] [--drip MS]\n"
       "                 [--enq-reply ack|nak|none] [--reply-bytes N]\n"
       "                 [--stop-after BYTES] [--disconnect-after BYTES]\n"
-      "                 [--lifetime SECONDS]\n"
+      "                 [--reset-on-request] [--lifetime SECONDS]\n"
+      "SIGUSR1 switches between stream and request mode.\n"
       "Prints 'tcp HOST PORT' and/or 'pty PATH', then serves.\n",
       stderr);
 }
@@ -71,6 +74,8 @@ bool ParseArgs(int argc, char** argv, Options* o) {
       if (hasValue && v[0] != '-') o->port = std::atoi(take().c_str());
     } else if (a == "--pty") {
       o->pty = true;
+    } else if (a == "--reset-on-request") {
+      o->resetOnRequest = true;
     } else if (a == "--wire-speed") {
       o->byteGapUs = 1042;  // ten bits at 9600 baud
     } else if (!hasValue) {
@@ -110,6 +115,7 @@ struct Peer {
   Clock::time_point nextLine;
   long sent = 0;
   bool closed = false;
+  bool reset = false;  // already closed by a reset
 };
 
 class Server {
@@ -127,6 +133,7 @@ class Server {
     const auto end = Clock::now() + std::chrono::seconds(o_.lifetimeS);
     std::vector<bool> ready;
     while (!g_stop && Clock::now() < end) {
+      if (g_switch.exchange(false)) SwitchMode();
       std::vector<sim::io::Endpoint> waiting;
       if (listener_ != sim::io::kNoFd) waiting.push_back({listener_, false});
       for (auto& p : peers_) waiting.push_back(p->end);
@@ -172,8 +179,24 @@ class Server {
   void Receive(Peer& p) {
     uint8_t buf[256];
     const long n = sim::io::Read(p.end, buf, sizeof buf);
+    if (n > 0 && o_.resetOnRequest && !p.end.pty) {
+      sim::io::Reset(p.end);
+      p.reset = true;
+      p.closed = true;
+      return;
+    }
     if (n > 0 && o_.scale.mode == sim::Mode::Request) p.out += p.scale.Answer(buf, static_cast<size_t>(n));
     if (n == 0) p.closed = true;
+  }
+
+  // Stream and request mode trade places (on SIGUSR1).
+  void SwitchMode() {
+    if (o_.scale.mode == sim::Mode::Stream) {
+      o_.scale.mode = sim::Mode::Request;
+    } else if (o_.scale.mode == sim::Mode::Request) {
+      o_.scale.mode = sim::Mode::Stream;
+    }
+    for (auto& p : peers_) p->out.clear();
   }
 
   bool Quit(const Peer& p) const { return o_.quitAfter >= 0 && p.sent >= o_.quitAfter; }
@@ -212,7 +235,7 @@ class Server {
   void Reap() {
     for (size_t i = 0; i < peers_.size();) {
       if (peers_[i]->closed) {
-        sim::io::Close(peers_[i]->end);
+        if (!peers_[i]->reset) sim::io::Close(peers_[i]->end);
         peers_.erase(peers_.begin() + static_cast<long>(i));
       } else {
         ++i;
@@ -239,6 +262,7 @@ class Server {
 };
 
 void OnStop() { g_stop = true; }
+void OnSwitch() { g_switch = true; }
 
 }  // namespace
 
@@ -250,6 +274,7 @@ int main(int argc, char** argv) {
   }
   if (!sim::io::Start()) return 1;
   sim::io::OnStop(OnStop);
+  sim::io::OnSwitch(OnSwitch);
   Server server(o);
   if (!server.Start()) return 1;
   server.Run();

@@ -1,0 +1,99 @@
+// Every method with every kind of argument a host could pass, with a memory
+// manager, without one, and with one that refuses: clear results, and never a
+// crash, a write outside what the host gave, or a text outside host memory.
+
+#include <gtest/gtest.h>
+
+#include "support/addin_fixture.h"
+#include "support/sim_process.h"
+
+using namespace testing_support;
+
+namespace {
+
+// Argument kinds, each built afresh for a call.
+std::vector<Arg> Kinds() {
+  Arg nullText;
+  nullText.v.vt = host::VT_PWSTR;
+  nullText.v.pwstrVal = nullptr;
+  nullText.v.wstrLen = 5;  // a length with no text behind it
+  Arg unterminated = Arg::Text(u"12345678901234567890");
+  unterminated.v.wstrLen = 3;  // "123": the rest lies beyond the stated length
+  Arg surrogate = Arg::Text(std::u16string(1, static_cast<char16_t>(0xD800)) + u"1");
+  Arg huge;
+  huge.v.vt = host::VT_I8;
+  huge.v.llVal = INT64_MAX;
+  return {Arg::Empty(), Arg::Int(-7), Arg::Double(1e300), Arg::Bool(true), Arg::Text(u""), Arg::Text(u"1"),
+          nullText, unterminated, surrogate, Arg::Text(std::u16string(5000, u'9')), huge};
+}
+
+enum class Manager { Present, Absent, Refusing };
+
+class BadInput : public AddInTest, public ::testing::WithParamInterface<Manager> {};
+
+INSTANTIATE_TEST_SUITE_P(Memory, BadInput, ::testing::Values(Manager::Present, Manager::Absent, Manager::Refusing),
+                         [](const auto& p) {
+                           return p.param == Manager::Present ? "Present"
+                                                              : p.param == Manager::Absent ? "Absent" : "Refusing";
+                         });
+
+TEST_P(BadInput, EveryMethodWithEveryArgumentKindAnswersPlainly) {
+  if (GetParam() == Manager::Absent) addin.component.initDone()->setMemManager(nullptr);
+  addin.memory.refusing = GetParam() == Manager::Refusing;
+  addin.UseTcp(ClosedTcpPort());  // devices open quickly and fail to connect
+  const std::vector<Arg> kinds = Kinds();
+  int calls = 0;
+  for (long method = 0; method < 12; ++method) {
+    if (method == 6) continue;  // Close: below, so that devices stay open here
+    for (const Arg& first : kinds) {
+      for (const Arg& second : {Arg::Empty(), Arg::Text(u"2"), Arg::Double(0.5)}) {
+        host::Variant result{};
+        std::vector<host::Variant> params = {first.v, second.v};
+        const bool status = addin.component.extender()->CallAsFunc(method, &result, params.data(), 2);
+        ++calls;
+        if (!status) {
+          EXPECT_EQ(result.vt, host::VT_EMPTY) << "a refused call leaves the result alone";
+          continue;
+        }
+        EXPECT_TRUE(result.vt == host::VT_BOOL || result.vt == host::VT_I4) << "method " << method;
+        for (host::Variant& v : params) {
+          const bool handedBack = v.vt == host::VT_PWSTR && v.pwstrVal != nullptr &&
+                                  v.pwstrVal != first.v.pwstrVal && v.pwstrVal != second.v.pwstrVal;
+          if (handedBack) {
+            EXPECT_EQ(GetParam(), Manager::Present) << "a text without a memory manager";
+            EXPECT_TRUE(addin.memory.Owns(v.pwstrVal));
+            EXPECT_EQ(v.pwstrVal[v.wstrLen], 0);
+            host::FreeText(&addin.memory, v.pwstrVal);
+          }
+        }
+      }
+    }
+  }
+  EXPECT_GT(calls, 300);
+  EXPECT_EQ(addin.memory.LiveBlocks(), 0u);
+  for (const Arg& kind : kinds) addin.Call(u"Close", {kind});
+  for (int n = 1; n <= 8; ++n) addin.Close(std::u16string(1, static_cast<char16_t>(u'0' + n)));
+}
+
+TEST_F(AddInTest, TextsAreReadOnlyUpToTheirStatedLength) {
+  Arg name = Arg::Text(u"Prm_UnitXXXX");
+  name.v.wstrLen = 8;  // "Prm_Unit"
+  EXPECT_TRUE(addin.Call(u"SetParameter", {name, Arg::Int(2)}).ok());
+  Arg value = Arg::Text(u"3 and more");
+  value.v.wstrLen = 1;
+  EXPECT_TRUE(addin.Call(u"SetParameter", {Arg::Text(u"Prm_Unit"), value}).ok());
+}
+
+TEST_P(BadInput, MethodNumbersOutsideTheTableAreRefused) {
+  for (long method : {-2147483647L - 1, -1L, 12L, 13L, 2147483647L}) {
+    host::Variant result{};
+    host::Variant arg{};
+    EXPECT_FALSE(addin.component.extender()->CallAsFunc(method, &result, &arg, 1));
+    EXPECT_EQ(result.vt, host::VT_EMPTY);
+    EXPECT_EQ(addin.component.extender()->GetNParams(method), 0);
+    EXPECT_EQ(addin.component.extender()->GetMethodName(method, 0), nullptr);
+  }
+  EXPECT_FALSE(addin.component.extender()->CallAsFunc(0, nullptr, nullptr, 0)) << "no result variant";
+}
+
+}  // namespace
