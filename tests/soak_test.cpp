@@ -1,0 +1,114 @@
+// A thousand cycles, twice: opening, reading and closing a device through
+// the core, and creating, using and destroying a component through the
+// loaded library. Heap and open descriptors must not grow, and every slot
+// must be free again at the end.
+
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <malloc.h>
+
+#include <memory>
+
+#include "channel/connect.h"
+#include "protocol/reading.h"
+#include "support/addin_fixture.h"
+#include "support/devices.h"
+#include "support/sim_process.h"
+
+using namespace testing_support;
+
+namespace {
+
+constexpr int kCycles = 1000;
+constexpr int kWarmUp = 20;
+
+int OpenDescriptors() {
+  int n = 0;
+  if (DIR* d = opendir("/proc/self/fd")) {
+    while (readdir(d) != nullptr) ++n;
+    closedir(d);
+  }
+  return n;
+}
+
+size_t HeapInUse() { return mallinfo2().uordblks; }
+
+// Heap figures mean nothing under AddressSanitizer, whose LeakSanitizer
+// checks for leaks at exit instead.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kHeapMeasurable = false;
+#else
+constexpr bool kHeapMeasurable = true;
+#endif
+
+struct Usage {
+  size_t heap;
+  int descriptors;
+};
+
+Usage Now() { return {HeapInUse(), OpenDescriptors()}; }
+
+void ExpectNoGrowth(const Usage& before, const Usage& after) {
+  EXPECT_EQ(after.descriptors, before.descriptors);
+  if (kHeapMeasurable) {
+    EXPECT_LT(after.heap, before.heap + 16 * 1024) << "heap grew";
+  }
+}
+
+TEST(Soak, OpenReadCloseThousandTimesThroughTheCore) {
+  SimProcess sim({"--pty", "--interval", "2"});
+  MappedPort port(kSimPort, sim.ptyPath());
+  pesolan::ErrorRecord lastError;
+  auto cycle = [&] {
+    pesolan::DeviceHandle device;
+    ASSERT_TRUE(pesolan::Connect(device, SerialSettings(kSimPort)));
+    double weight = 0;
+    ASSERT_TRUE(pesolan::ReadWeight({device, 0.0f, 2}, false, lastError, &weight, nullptr));
+    ASSERT_DOUBLE_EQ(weight, 12345.0);
+  };  // the handle's release disconnects
+  for (int i = 0; i < kWarmUp; ++i) cycle();
+  const Usage before = Now();
+  for (int i = 0; i < kCycles; ++i) {
+    cycle();
+    if (HasFatalFailure()) return;
+  }
+  ExpectNoGrowth(before, Now());
+  for (const pesolan::DeviceSlot& slot : pesolan::SlotTable) ASSERT_EQ(slot.key, 0);
+}
+
+TEST(Soak, ComponentsCreatedUsedAndDestroyedThousandTimes) {
+  REQUIRE_PRIVATE_DEV();
+  SimProcess sim({"--pty", "--interval", "2"});
+  PlacedPty placed(sim.ptyPath());
+  ASSERT_TRUE(placed.ok());
+  host::Library library(PESOLAN_LIBRARY_PATH);
+  auto cycle = [&] {
+    AddIn addin(library);
+    addin.UseSerial(kPrivateComPort, 2);
+    const std::u16string id = addin.Open();
+    double weight = 0;
+    ASSERT_TRUE(addin.Weight(id, &weight)) << addin.LastError();
+    ASSERT_DOUBLE_EQ(weight, 12345.0);
+  };  // destroyed without Close: the component lets go of its device
+  for (int i = 0; i < kWarmUp; ++i) cycle();
+  const Usage before = Now();
+  for (int i = 0; i < kCycles; ++i) {
+    cycle();
+    if (HasFatalFailure()) return;
+  }
+  ExpectNoGrowth(before, Now());
+
+  SimProcess tcp({"--tcp"});
+  std::vector<std::unique_ptr<AddIn>> components;
+  for (int c = 0; c < 32; ++c) {
+    components.push_back(std::make_unique<AddIn>(library));
+    components.back()->UseTcp(tcp.port());
+    for (int d = 0; d < 8; ++d) {
+      components.back()->Open();
+      ASSERT_EQ(components.back()->LastError(), 0) << "slot " << c * 8 + d << " is still taken";
+    }
+  }
+}
+
+}  // namespace
