@@ -1,11 +1,12 @@
 # make demo   build, then read weights from simulated scales through the add-in
 # make test   build everything (Linux and the Windows cross builds), run all tests
+# make bench  GetWeight latency per mode; writes docs/performance.md and build/bench.json
 # make fuzz   every fuzz target for FUZZ_SECONDS (default 60) each
 # make dist   every target's library and tools under dist/, and dist/Pesolan.zip
 
 BUILD := build/linux
 
-.PHONY: all build demo test test-asan fuzz windows dist deps-build deps-test clean
+.PHONY: all build demo test test-asan fuzz bench windows dist deps-build deps-test clean
 
 FUZZ_SECONDS ?= 60
 
@@ -44,6 +45,10 @@ test-asan: deps-test
 	cmake --preset linux-asan >/dev/null
 	cmake --build --preset linux-asan
 	ctest --preset linux-asan
+
+# GetWeight latency per mode against the protocol's floor (not part of test).
+bench: build
+	tests/private-dev.sh $(BUILD)/tools/pesolan-bench --report docs/performance.md --json $(BUILD)/../bench.json
 
 # Every fuzz target for FUZZ_SECONDS each; non-zero on a crash.
 fuzz: deps-test

@@ -185,7 +185,7 @@ class Server {
       p.closed = true;
       return;
     }
-    if (n > 0 && o_.scale.mode == sim::Mode::Request) p.out += p.scale.Answer(buf, static_cast<size_t>(n));
+    if (n > 0 && o_.scale.mode == sim::Mode::Request) Queue(p, p.scale.Answer(buf, static_cast<size_t>(n)));
     if (n == 0) p.closed = true;
   }
 
@@ -199,6 +199,14 @@ class Server {
     for (auto& p : peers_) p->out.clear();
   }
 
+  // Bytes queued after a pause go out at the pace from now on, not in a
+  // burst that makes up for the pause; at wire speed a byte is there only
+  // once its ten bits have crossed the line.
+  void Queue(Peer& p, const std::string& bytes) const {
+    if (p.out.empty()) p.nextByte = Clock::now() + Micros(o_.byteGapUs);
+    p.out += bytes;
+  }
+
   bool Quit(const Peer& p) const { return o_.quitAfter >= 0 && p.sent >= o_.quitAfter; }
 
   // Queues the next stream line when due and sends what the pacing allows.
@@ -210,7 +218,7 @@ class Server {
       return;
     }
     if (o_.scale.mode == sim::Mode::Stream && p.out.empty() && now >= p.nextLine) {
-      p.out = p.scale.NextStreamLine();
+      Queue(p, p.scale.NextStreamLine());
       p.nextLine = now + std::chrono::milliseconds(o_.intervalMs);
     }
     if (p.out.empty()) {
