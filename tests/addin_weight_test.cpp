@@ -14,21 +14,13 @@ using namespace testing_support;
 
 namespace {
 
-class Weight : public AddInTest {
+class Weight : public ScaleTest {
  protected:
-  // Opens a TCP device on a scale-sim started with args, in unit.
-  std::u16string OpenOn(std::vector<std::string> args, int unit = 0) {
-    args.push_back("--tcp");
-    sims.push_back(std::make_unique<SimProcess>(args));
-    addin.UseTcp(sims.back()->port(), unit);
-    return addin.Open();
-  }
   double Read(const std::u16string& id) {
     double weight = -1;
     EXPECT_TRUE(addin.Weight(id, &weight));
     return weight;
   }
-  std::vector<std::unique_ptr<SimProcess>> sims;
 };
 
 class WeightInBothModes : public Weight, public ::testing::WithParamInterface<const char*> {};

@@ -49,7 +49,17 @@ struct Usage {
 
 Usage Now() { return {HeapInUse(), OpenDescriptors()}; }
 
-void ExpectNoGrowth(const Usage& before, const Usage& after) {
+// Runs cycle a few times to warm up, then kCycles times, and checks that
+// neither the heap nor the open descriptors grew.
+template <typename Cycle>
+void ExpectNoGrowth(Cycle cycle) {
+  for (int i = 0; i < kWarmUp; ++i) cycle();
+  const Usage before = Now();
+  for (int i = 0; i < kCycles; ++i) {
+    cycle();
+    if (::testing::Test::HasFatalFailure()) return;
+  }
+  const Usage after = Now();
   EXPECT_EQ(after.descriptors, before.descriptors);
   if (kHeapMeasurable) {
     EXPECT_LT(after.heap, before.heap + 16 * 1024) << "heap grew";
@@ -67,13 +77,7 @@ TEST(Soak, OpenReadCloseThousandTimesThroughTheCore) {
     ASSERT_TRUE(pesolan::ReadWeight({device, 0.0f, 2}, false, lastError, &weight, nullptr));
     ASSERT_DOUBLE_EQ(weight, 12345.0);
   };  // the handle's release disconnects
-  for (int i = 0; i < kWarmUp; ++i) cycle();
-  const Usage before = Now();
-  for (int i = 0; i < kCycles; ++i) {
-    cycle();
-    if (HasFatalFailure()) return;
-  }
-  ExpectNoGrowth(before, Now());
+  ExpectNoGrowth(cycle);
   for (const pesolan::DeviceSlot& slot : pesolan::SlotTable) ASSERT_EQ(slot.key, 0);
 }
 
@@ -91,13 +95,8 @@ TEST(Soak, ComponentsCreatedUsedAndDestroyedThousandTimes) {
     ASSERT_TRUE(addin.Weight(id, &weight)) << addin.LastError();
     ASSERT_DOUBLE_EQ(weight, 12345.0);
   };  // destroyed without Close: the component lets go of its device
-  for (int i = 0; i < kWarmUp; ++i) cycle();
-  const Usage before = Now();
-  for (int i = 0; i < kCycles; ++i) {
-    cycle();
-    if (HasFatalFailure()) return;
-  }
-  ExpectNoGrowth(before, Now());
+  ExpectNoGrowth(cycle);
+  if (HasFatalFailure()) return;
 
   SimProcess tcp({"--tcp"});
   std::vector<std::unique_ptr<AddIn>> components;

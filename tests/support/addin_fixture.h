@@ -5,10 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "addin_host.h"
+#include "support/sim_process.h"
 
 namespace testing_support {
 
@@ -75,6 +77,23 @@ class AddInTest : public ::testing::Test {
   AddInTest() : library(PESOLAN_LIBRARY_PATH), addin(library) {}
   host::Library library;
   AddIn addin;
+};
+
+}  // namespace testing_support
+
+namespace testing_support {
+
+// A component reading TCP devices on scale-sims that live as long as the test.
+class ScaleTest : public AddInTest {
+ protected:
+  // Opens a device on a new scale-sim started with args, in unit.
+  std::u16string OpenOn(std::vector<std::string> args, int unit = 0) {
+    args.push_back("--tcp");
+    sims.push_back(std::make_unique<SimProcess>(args));
+    addin.UseTcp(sims.back()->port(), unit);
+    return addin.Open();
+  }
+  std::vector<std::unique_ptr<SimProcess>> sims;
 };
 
 }  // namespace testing_support
