@@ -1,6 +1,8 @@
 #include "addin/component.h"
 
+#include <algorithm>
 #include <clocale>
+#include <iterator>
 #include <cstdlib>
 #include <string>
 

@@ -1,6 +1,8 @@
 // The library's exports: the four functions the host calls, the three that
 // nothing calls, and the work done when the library is loaded and unloaded.
 
+#include <algorithm>
+#include <cstdint>
 #include <new>
 
 #include "addin/component.h"
