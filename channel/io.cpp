@@ -17,8 +17,6 @@ constexpr uint32_t kTcpByteMs = 128;
 constexpr uint32_t kSerialFirstReplyByteMs = 350;
 constexpr uint32_t kTcpFirstReplyByteMs = 300;
 constexpr uint32_t kReplySilenceMs = 80;
-constexpr uint32_t kPollUs = 1;
-constexpr uint32_t kWritePollUs = 10;
 constexpr int kScratchSize = 4096;
 
 // What an operation reads of its slot, once, at entry.
@@ -36,8 +34,21 @@ Channel ChannelOf(int index) {
   return {slot.channelKind, slot.comHandle, slot.socket};
 }
 
-bool ReceiveOne(os::Socket s, uint8_t* byte) {
-  return os::SocketReadable(s, kPollUs) && os::SocketReceive(s, byte, 1) == 1;
+// Every wait below blocks in the operating system until a byte comes (or
+// the port can take a write, or the transmitter empties) or until its time
+// limit passes, and then returns: no wait polls. Limits that end only when
+// "more than" their milliseconds have passed wait one millisecond longer.
+
+// A byte, waiting up to ms for it to be readable.
+bool ReceiveOne(os::Socket s, uint32_t ms, uint8_t* byte) {
+  return os::SocketReadable(s, ms) && os::SocketReceive(s, byte, 1) == 1;
+}
+
+// Waits up to ms for a byte to be queued on a port whose events include
+// kEventRxChar, then tells how many are queued.
+bool AwaitQueued(os::SerialPort port, uint32_t ms, uint32_t* queued) {
+  uint32_t events = 0;
+  return os::SerialWaitEvent(port, ms, &events) && os::SerialQueued(port, queued);
 }
 
 bool DrainTcp(os::Socket s) {
@@ -45,15 +56,13 @@ bool DrainTcp(os::Socket s) {
   const uint32_t start = os::Tick();
   bool readAny = false;
   uint32_t lastRead = start;
-  for (;;) {
-    os::Yield();
-    if (!os::SocketReadable(s, kPollUs) || os::SocketReceive(s, scratch, kScratchSize) <= 0) break;
+  while (os::SocketReadable(s, 0) && os::SocketReceive(s, scratch, kScratchSize) > 0) {
     readAny = true;
     lastRead = os::Tick();
   }
   // Bytes still under way from the scale arrive during the wait and stay
   // queued for the next operation.
-  while (readAny ? os::Since(lastRead) < kPurgeAfterReadMs : os::Since(start) < kPurgeIdleMs) os::Yield();
+  os::Sleep(readAny ? os::Left(lastRead, kPurgeAfterReadMs) : os::Left(start, kPurgeIdleMs));
   return true;
 }
 
@@ -63,20 +72,18 @@ bool SerialSendOnce(os::SerialPort port, const uint8_t* bytes, int count) {
     return false;
   const uint32_t start = os::Tick();
   uint32_t events = 0;
-  os::Yield();
-  if (!os::SerialWaitEvent(port, &events)) return false;
+  if (!os::SerialWaitEvent(port, kTxEmptyMs, &events)) return false;
   for (;;) {
     if (events & os::kEventTxEmpty) return true;
     if (os::Since(start) >= kTxEmptyMs) return false;
-    os::Yield();
-    if (!os::SerialWaitEvent(port, &events)) return false;
+    if (!os::SerialWaitEvent(port, os::Left(start, kTxEmptyMs), &events)) return false;
   }
 }
 
 bool TcpSend(int index, os::Socket s, const uint8_t* bytes, int count) {
   uint8_t staging[kRequestSize];
   std::memcpy(staging, bytes, static_cast<size_t>(count));
-  os::SocketWritable(s, kWritePollUs);  // the answer does not matter
+  os::SocketWritable(s, 0);  // the answer does not matter
   if (os::SocketSend(s, staging, count) < 0) {
     os::SocketClose(s);
     os::NetCleanup();
@@ -93,18 +100,19 @@ int GatherSerial(os::SerialPort port, uint8_t* held) {
   if (!os::SetSerialEvents(port, os::kEventRxChar)) return 0;
   const uint32_t start = os::Tick();
   uint32_t last = start;
-  os::Yield();
   if (!os::SerialQueued(port, &queued)) return 0;
   for (;;) {
+    uint32_t wait = 0;
     if (queued > 0) {
       if (!os::SerialReadOne(port, &held[n])) return n;
       if (++n == kReplySize) return n;
       last = os::Tick();
     } else if (n == 0 ? os::Since(start) > kSerialFirstReplyByteMs : os::Since(last) >= kReplySilenceMs) {
       return n;
+    } else {
+      wait = n == 0 ? os::Left(start, kSerialFirstReplyByteMs + 1) : os::Left(last, kReplySilenceMs);
     }
-    os::Yield();
-    if (!os::SerialQueued(port, &queued)) return n;
+    if (!AwaitQueued(port, wait, &queued)) return n;
   }
 }
 
@@ -113,8 +121,8 @@ int GatherTcp(os::Socket s, uint8_t* held) {
   const uint32_t start = os::Tick();
   uint32_t last = start;
   for (;;) {
-    os::Yield();
-    if (ReceiveOne(s, &held[n])) {
+    const uint32_t wait = n == 0 ? os::Left(start, kTcpFirstReplyByteMs) : os::Left(last, kReplySilenceMs);
+    if (ReceiveOne(s, wait, &held[n])) {
       if (++n == kReplySize) return n;
       last = os::Tick();
       continue;
@@ -137,18 +145,16 @@ bool WaitForData(int index) {
   const Channel ch = ChannelOf(index);
   if (ch.tcp()) {
     uint8_t discarded = 0;
-    return ReceiveOne(ch.socket, &discarded);
+    return ReceiveOne(ch.socket, 0, &discarded);
   }
   uint32_t queued = 0;
   if (!os::SetSerialEvents(ch.port, os::kEventRxChar)) return false;
   const uint32_t start = os::Tick();
-  os::Yield();
   if (!os::SerialQueued(ch.port, &queued)) return false;
   for (;;) {
     if (queued > 0) return true;  // the bytes stay queued for the reads
     if (os::Since(start) >= kStreamDetectMs) return false;
-    os::Yield();
-    if (!os::SerialQueued(ch.port, &queued)) return false;
+    if (!AwaitQueued(ch.port, os::Left(start, kStreamDetectMs), &queued)) return false;
   }
 }
 
@@ -166,8 +172,7 @@ bool ReadByte(int index, uint8_t* byte) {
   if (ch.tcp()) {
     const uint32_t start = os::Tick();
     for (;;) {
-      os::Yield();
-      if (ReceiveOne(ch.socket, byte)) return true;
+      if (ReceiveOne(ch.socket, os::Left(start, kTcpByteMs), byte)) return true;
       *byte = 0;
       if (os::Since(start) >= kTcpByteMs) return false;
     }
@@ -175,14 +180,12 @@ bool ReadByte(int index, uint8_t* byte) {
   if (!ch.serial() || !os::SetSerialEvents(ch.port, os::kEventRxChar)) return false;
   uint32_t queued = 0;
   const uint32_t start = os::Tick();
-  os::Yield();
   if (!os::SerialQueued(ch.port, &queued)) return false;
   for (;;) {
     if (queued > 0 && os::SerialReadOne(ch.port, byte)) return true;
     *byte = 0;
     if (os::Since(start) > kSerialByteMs) return false;
-    os::Yield();
-    if (!os::SerialQueued(ch.port, &queued)) return false;
+    if (!AwaitQueued(ch.port, os::Left(start, kSerialByteMs + 1), &queued)) return false;
   }
 }
 

@@ -14,9 +14,13 @@ namespace os {
 // times are always taken as unsigned 32-bit differences.
 uint32_t Tick();
 inline uint32_t Since(uint32_t start) { return Tick() - start; }
+// Milliseconds left until limit ms have passed since start; 0 once they have.
+inline uint32_t Left(uint32_t start, uint32_t limit) {
+  const uint32_t passed = Since(start);
+  return passed >= limit ? 0 : limit - passed;
+}
+// Blocks the calling thread for ms milliseconds; 0 returns at once.
 void Sleep(uint32_t ms);
-// Sleep(0): give the rest of the time slice to another ready thread.
-void Yield();
 
 // ---- serial ports ---------------------------------------------------------
 
@@ -46,7 +50,7 @@ PortPresence ProbeSerial(int port);
 // Opens the port for reading and writing, exclusively. Null when it cannot.
 SerialPort OpenSerial(int port);
 // Applies the line settings: raw binary, no flow control, DTR and RTS on,
-// no read or write time-outs.
+// reads that never wait.
 bool ConfigureSerial(SerialPort port, const LineSettings& line);
 // Discards both the input and the output queue.
 bool PurgeSerial(SerialPort port);
@@ -55,10 +59,15 @@ bool SetSerialEvents(SerialPort port, uint32_t events);
 bool SerialQueued(SerialPort port, uint32_t* bytes);
 // Reads one byte without waiting; true only when exactly one byte was read.
 bool SerialReadOne(SerialPort port, uint8_t* byte);
-// Writes all the bytes (blocking); false on failure or a short write.
+// Writes all the bytes, blocking while the port takes them; false on failure,
+// on a short write, or when the port takes nothing for a second.
 bool SerialWrite(SerialPort port, const uint8_t* bytes, uint32_t count);
-// Waits for one of the events set by SetSerialEvents and reports which.
-bool SerialWaitEvent(SerialPort port, uint32_t* events);
+// Blocks up to ms milliseconds for one of the events set by SetSerialEvents
+// and reports in *events which came: kEventRxChar while a received byte is
+// queued, kEventTxEmpty once everything written has left; 0 when the time
+// passed first. A port that has hung up reports nothing and waits out the
+// time. False only when the wait itself fails.
+bool SerialWaitEvent(SerialPort port, uint32_t ms, uint32_t* events);
 bool CloseSerial(SerialPort port);
 
 // ---- sockets ----------------------------------------------------------------
@@ -72,8 +81,12 @@ void NetCleanup();
 // Looks the host up (IPv4, TCP) and connects a blocking socket to the first
 // address found; no other address is tried. kNoSocket on any failure.
 Socket TcpConnect(const char* host, const char* service);
-bool SocketReadable(Socket s, uint32_t microseconds);
-bool SocketWritable(Socket s, uint32_t microseconds);
+// Blocks up to ms milliseconds (0: just looks) until a byte can be received.
+// A closed or failed connection has none to give: the wait then lasts the
+// whole ms and answers false, so callers that poll again cannot spin.
+bool SocketReadable(Socket s, uint32_t ms);
+// Blocks up to ms milliseconds until a send would not block.
+bool SocketWritable(Socket s, uint32_t ms);
 // Bytes received, or 0 or less when nothing came (closed or failed).
 int SocketReceive(Socket s, uint8_t* buffer, int size);
 // Bytes sent, or -1 when the send failed.

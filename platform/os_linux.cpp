@@ -4,6 +4,7 @@
 #include "platform/os.h"
 #include "platform/os_linux.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -15,7 +16,6 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <sched.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -26,25 +26,47 @@ namespace os {
 
 // ---- time ---------------------------------------------------------------
 
-uint32_t Tick() {
+namespace {
+
+constexpr uint64_t kNsPerMs = 1000000u;
+
+uint64_t NowNs() {
   timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);
-  const uint64_t ms = static_cast<uint64_t>(now.tv_sec) * 1000u +
-                      static_cast<uint64_t>(now.tv_nsec) / 1000000u;
-  return static_cast<uint32_t>(ms);
+  return static_cast<uint64_t>(now.tv_sec) * 1000000000u + static_cast<uint64_t>(now.tv_nsec);
 }
+
+// A wait of ms milliseconds ends when the tick has advanced by ms, at the
+// start of that millisecond, as a loop comparing ticks would end: not up to
+// a whole millisecond later.
+struct Deadline {
+  explicit Deadline(uint32_t ms) : ns((NowNs() / kNsPerMs + ms) * kNsPerMs) {}
+  // The time still to wait, for ppoll.
+  timespec left() const {
+    const uint64_t now = NowNs();
+    const uint64_t rest = now >= ns ? 0 : ns - now;
+    return {static_cast<time_t>(rest / 1000000000u), static_cast<long>(rest % 1000000000u)};
+  }
+  timespec absolute() const { return {static_cast<time_t>(ns / 1000000000u), static_cast<long>(ns % 1000000000u)}; }
+  uint64_t ns;
+};
+
+// poll() with the wait ending at the deadline.
+int PollUntil(pollfd* fd, const Deadline& deadline) {
+  const timespec left = deadline.left();
+  return ppoll(fd, 1, &left, nullptr);
+}
+
+}  // namespace
+
+uint32_t Tick() { return static_cast<uint32_t>(NowNs() / kNsPerMs); }
 
 void Sleep(uint32_t ms) {
-  if (ms == 0) {
-    Yield();
-    return;
-  }
-  timespec pause{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
-  while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
+  if (ms == 0) return;
+  const timespec until = Deadline(ms).absolute();
+  while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
   }
 }
-
-void Yield() { sched_yield(); }
 
 // ---- serial ports ---------------------------------------------------------
 
@@ -68,11 +90,15 @@ bool PathOfPort(int port, char* path, std::size_t size) {
   return PortDevicePath(port, path, size);
 }
 
-// The open port: the descriptor and the events it was asked to report.
+// The open port: the descriptor, the events it was asked to report, and how
+// long one character takes on the line (set with the line settings).
 struct LinuxPort {
   int fd;
   uint32_t events;
+  uint32_t charMicroseconds;
 };
+
+constexpr uint32_t kDefaultCharMicroseconds = 1042;  // 10 bits at 9600 baud
 
 int FdOf(SerialPort port) { return static_cast<LinuxPort*>(port)->fd; }
 
@@ -173,7 +199,7 @@ SerialPort OpenSerial(int port) {
     return nullptr;
   }
   ioctl(fd, TIOCEXCL);
-  return new (std::nothrow) LinuxPort{fd, 0};
+  return new (std::nothrow) LinuxPort{fd, 0, kDefaultCharMicroseconds};
 }
 
 bool ConfigureSerial(SerialPort port, const LineSettings& line) {
@@ -181,6 +207,8 @@ bool ConfigureSerial(SerialPort port, const LineSettings& line) {
   termios tio{};
   if (tcgetattr(fd, &tio) != 0 || !MakeLineTermios(line, &tio)) return false;
   if (tcsetattr(fd, TCSANOW, &tio) != 0) return false;
+  const uint32_t bits = 1u + line.byteSize + (line.parity != 0 ? 1u : 0u) + (line.stopBits == 2 ? 2u : 1u);
+  static_cast<LinuxPort*>(port)->charMicroseconds = bits * 1000000u / static_cast<uint32_t>(line.baudRate);
   // Pseudo-terminals and some adapters have no modem lines: not an error.
   int lines = TIOCM_DTR | TIOCM_RTS;
   ioctl(fd, TIOCMBIS, &lines);
@@ -221,19 +249,60 @@ bool SerialWrite(SerialPort port, const uint8_t* bytes, uint32_t count) {
   return true;
 }
 
-bool SerialWaitEvent(SerialPort port, uint32_t* events) {
-  const LinuxPort* p = static_cast<LinuxPort*>(port);
-  if (p->events & kEventTxEmpty) {
-    if (tcdrain(p->fd) != 0) return false;
-    *events = kEventTxEmpty;
-    return true;
-  }
-  if (p->events & kEventRxChar) {
-    pollfd waiting{p->fd, POLLIN, 0};
-    if (poll(&waiting, 1, -1) <= 0) return false;
+namespace {
+
+// Blocks until a byte is queued. A terminal whose other end has hung up
+// reports that at once and for ever, and no byte will come: the time is
+// then slept out instead of being polled away.
+bool WaitInput(int fd, uint32_t ms, uint32_t* events) {
+  const uint32_t start = Tick();
+  pollfd waiting{fd, POLLIN, 0};
+  const int ready = PollUntil(&waiting, Deadline(ms));
+  if (ready < 0) return errno == EINTR;  // nothing reported; the caller asks again
+  if ((waiting.revents & POLLNVAL) != 0) return false;
+  int queued = 0;
+  if (ioctl(fd, FIONREAD, &queued) == 0 && queued > 0) {
     *events = kEventRxChar;
-    return true;
+  } else if ((waiting.revents & (POLLHUP | POLLERR)) != 0) {
+    Sleep(Left(start, ms));
   }
+  return true;
+}
+
+// Only UART drivers answer this; for the others the output queue is all
+// there is to wait for.
+bool ShiftRegisterEmpty(int fd) {
+  unsigned int status = 0;
+  if (ioctl(fd, TIOCSERGETLSR, &status) != 0) return true;
+  return (status & TIOCSER_TEMT) != 0;
+}
+
+// Linux reports no event when the transmitter empties, and tcdrain cannot be
+// bounded: the output queue is checked, sleeping in between for about as
+// long as its bytes take on the line.
+bool WaitTransmitted(const LinuxPort* p, uint32_t ms, uint32_t* events) {
+  const uint32_t start = Tick();
+  for (;;) {
+    int pending = 0;
+    if (ioctl(p->fd, TIOCOUTQ, &pending) != 0 || pending < 0) return false;
+    if (pending == 0 && ShiftRegisterEmpty(p->fd)) {
+      *events = kEventTxEmpty;
+      return true;
+    }
+    const uint32_t left = Left(start, ms);
+    if (left == 0) return true;
+    const uint32_t lineMs = (static_cast<uint32_t>(pending) * p->charMicroseconds + 999u) / 1000u;
+    Sleep(std::min(left, std::max(lineMs, 1u)));
+  }
+}
+
+}  // namespace
+
+bool SerialWaitEvent(SerialPort port, uint32_t ms, uint32_t* events) {
+  const LinuxPort* p = static_cast<LinuxPort*>(port);
+  *events = 0;
+  if (p->events & kEventTxEmpty) return WaitTransmitted(p, ms, events);
+  if (p->events & kEventRxChar) return WaitInput(p->fd, ms, events);
   return false;
 }
 
@@ -266,16 +335,25 @@ Socket TcpConnect(const char* host, const char* service) {
 }
 
 namespace {
-bool PollSocket(Socket s, short events, uint32_t microseconds) {
+bool PollSocket(Socket s, short events, uint32_t ms) {
   pollfd one{static_cast<int>(s), events, 0};
-  const timespec limit{0, static_cast<long>(microseconds) * 1000L};
-  // Like select, a closed or failed connection counts as readable.
-  return ppoll(&one, 1, &limit, nullptr) > 0 && (one.revents & (events | POLLHUP | POLLERR)) != 0;
+  // Like select, a closed or failed connection counts as ready.
+  return PollUntil(&one, Deadline(ms)) > 0 && (one.revents & (events | POLLHUP | POLLERR)) != 0;
 }
 }  // namespace
 
-bool SocketReadable(Socket s, uint32_t microseconds) { return PollSocket(s, POLLIN, microseconds); }
-bool SocketWritable(Socket s, uint32_t microseconds) { return PollSocket(s, POLLOUT, microseconds); }
+bool SocketReadable(Socket s, uint32_t ms) {
+  const uint32_t start = Tick();
+  if (!PollSocket(s, POLLIN, ms)) return false;
+  uint8_t byte = 0;
+  const ssize_t peeked = recv(static_cast<int>(s), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+  if (peeked == 1) return true;
+  if (peeked < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return false;
+  Sleep(Left(start, ms));  // closed or failed: readable at once for ever, yet nothing comes
+  return false;
+}
+
+bool SocketWritable(Socket s, uint32_t ms) { return PollSocket(s, POLLOUT, ms); }
 
 int SocketReceive(Socket s, uint8_t* buffer, int size) {
   return static_cast<int>(recv(static_cast<int>(s), buffer, static_cast<size_t>(size), MSG_DONTWAIT));

@@ -1,5 +1,23 @@
 // Windows implementation of the operating-system layer: the Win32 serial
 // functions, Winsock 2.2, GetTickCount and Sleep.
+//
+// Serial ports are opened for overlapped I/O so that every wait on them is
+// bounded by the time left:
+// - Waiting for input is a one-byte overlapped ReadFile, waited for with
+//   the time left and cancelled when the time passes first. It returns as
+//   soon as a byte arrives. The port keeps the zeroed COMMTIMEOUTS, under
+//   which a read waits for its byte: the driver's own read time-outs are
+//   not relied on (Wine, for one, does not keep them). The byte the wait
+//   takes is held in the port record and counted as queued, so a byte that
+//   shows the scale is streaming still waits for the reads that follow.
+// - Waiting for the transmitter to empty watches the output queue count
+//   that ClearCommError reports, sleeping about as long as the queued bytes
+//   take on the line between looks, until it is 0 or the time has passed.
+//   WaitCommEvent with EV_TXEMPTY is not used: a synchronous one holds the
+//   caller for as long as the driver reports nothing, some drivers never
+//   report it, and Wine serves each wait with a thread of its own.
+// - Reads and writes are overlapped calls whose completion is waited for
+//   with a bound; a call still pending after it is cancelled.
 
 #include "platform/os.h"
 
@@ -10,15 +28,16 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <windows.h>
-#undef Yield  // an obsolete Win16 macro that would swallow os::Yield
 
 #include <cstdio>
+#include <new>
 
 namespace os {
 
 uint32_t Tick() { return static_cast<uint32_t>(GetTickCount()); }
-void Sleep(uint32_t ms) { ::Sleep(ms); }
-void Yield() { ::Sleep(0); }
+void Sleep(uint32_t ms) {
+  if (ms > 0) ::Sleep(ms);
+}
 
 // ---- serial ports ---------------------------------------------------------
 
@@ -32,18 +51,112 @@ bool DeviceName(int port, char* name, std::size_t size) {
   return written > 0 && static_cast<std::size_t>(written) < size;
 }
 
-HANDLE OpenDevice(int port, DWORD sharing) {
+HANDLE OpenDevice(int port, DWORD sharing, DWORD flags) {
   char name[16];
   if (!DeviceName(port, name, sizeof name)) return INVALID_HANDLE_VALUE;
-  return CreateFileA(name, GENERIC_READ | GENERIC_WRITE, sharing, nullptr, OPEN_EXISTING, 0, nullptr);
+  return CreateFileA(name, GENERIC_READ | GENERIC_WRITE, sharing, nullptr, OPEN_EXISTING, flags, nullptr);
 }
 
-HANDLE H(SerialPort port) { return static_cast<HANDLE>(port); }
+// The open port. An overlapped call writes into its record (the OVERLAPPED,
+// the byte read) until it completes, so these live here, not on a stack the
+// call could outlast.
+struct WinPort {
+  HANDLE handle;
+  HANDLE done;         // signalled when the overlapped call completes
+  OVERLAPPED ov;
+  DWORD mask;          // the event mask last set
+  uint32_t charMicroseconds;  // one character on the line
+  uint8_t held;        // a byte that a wait took and no read has yet
+  bool holding;
+  bool stuck;          // a call the driver never completed still owns the record
+};
+
+WinPort* P(SerialPort port) { return static_cast<WinPort*>(port); }
+
+constexpr DWORD kStallMs = 1000;             // a port that does nothing this long is gone
+constexpr uint32_t kDefaultCharMicroseconds = 1042;  // 10 bits at 9600 baud
+
+// Readies the record for the next overlapped call; false when a call that
+// never completed still owns it.
+bool Begin(WinPort* p) {
+  if (p->stuck) return false;
+  p->ov = OVERLAPPED{};
+  p->ov.hEvent = p->done;
+  return ResetEvent(p->done) != 0;
+}
+
+// Completes an overlapped call that Begin readied and started returned:
+// waits up to ms if it is pending and cancels it when the time passes
+// first. The event, not the OVERLAPPED's status, tells that the call is
+// over: some implementations write the status before they are done with
+// the record. True with the byte count when the call succeeded or was
+// cancelled here (then with what it moved before the cancel).
+bool Complete(WinPort* p, BOOL started, DWORD ms, DWORD* count) {
+  bool cancelled = false;
+  if (!started) {
+    if (GetLastError() != ERROR_IO_PENDING) return false;
+    if (WaitForSingleObject(p->done, ms) != WAIT_OBJECT_0) {
+      cancelled = CancelIo(p->handle) != 0;
+      if (WaitForSingleObject(p->done, kStallMs) != WAIT_OBJECT_0) {
+        p->stuck = true;
+        return false;
+      }
+    }
+  }
+  if (GetOverlappedResult(p->handle, &p->ov, count, FALSE)) return true;
+  *count = 0;
+  return cancelled && GetLastError() == ERROR_OPERATION_ABORTED;
+}
+
+// One byte into p->held, waiting up to ms for it.
+bool ReadHeld(WinPort* p, DWORD ms, DWORD* got) {
+  *got = 0;
+  if (!Begin(p)) return false;
+  const BOOL started = ReadFile(p->handle, &p->held, 1, nullptr, &p->ov);
+  return Complete(p, started, ms, got);
+}
+
+bool QueueCounts(WinPort* p, COMSTAT* stat) {
+  DWORD errors = 0;
+  return ClearCommError(p->handle, &errors, stat) != 0;
+}
+
+bool WaitForByte(WinPort* p, uint32_t ms, uint32_t* events) {
+  COMSTAT stat{};
+  if (!p->holding) {
+    if (!QueueCounts(p, &stat)) return false;
+    if (stat.cbInQue == 0 && ms > 0) {
+      DWORD got = 0;
+      if (!ReadHeld(p, ms, &got)) return false;
+      p->holding = got == 1;
+    }
+  }
+  if (p->holding || stat.cbInQue > 0) *events = kEventRxChar;
+  return true;
+}
+
+// Until everything written has left: the output queue count, looked at
+// again after about the time its bytes take on the line.
+bool WaitTransmitted(WinPort* p, uint32_t ms, uint32_t* events) {
+  const uint32_t start = Tick();
+  for (;;) {
+    COMSTAT stat{};
+    if (!QueueCounts(p, &stat)) return false;
+    if (stat.cbOutQue == 0) {
+      *events = kEventTxEmpty;
+      return true;
+    }
+    const uint32_t left = Left(start, ms);
+    if (left == 0) return true;
+    const uint32_t lineMs = (stat.cbOutQue * p->charMicroseconds + 999u) / 1000u;
+    ::Sleep(left < lineMs ? left : (lineMs > 0 ? lineMs : 1));
+  }
+}
 
 }  // namespace
 
 PortPresence ProbeSerial(int port) {
-  const HANDLE h = OpenDevice(port, FILE_SHARE_READ);
+  const HANDLE h = OpenDevice(port, FILE_SHARE_READ, 0);
   if (h != INVALID_HANDLE_VALUE) {
     CloseHandle(h);
     return PortPresence::Present;
@@ -52,14 +165,27 @@ PortPresence ProbeSerial(int port) {
 }
 
 SerialPort OpenSerial(int port) {
-  const HANDLE h = OpenDevice(port, 0);
-  return h == INVALID_HANDLE_VALUE ? nullptr : static_cast<SerialPort>(h);
+  const HANDLE h = OpenDevice(port, 0, FILE_FLAG_OVERLAPPED);
+  if (h == INVALID_HANDLE_VALUE) return nullptr;
+  const HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  WinPort* p = done != nullptr ? new (std::nothrow) WinPort{} : nullptr;
+  if (p != nullptr) {
+    p->handle = h;
+    p->done = done;
+    p->charMicroseconds = kDefaultCharMicroseconds;
+  }
+  if (p == nullptr) {
+    if (done != nullptr) CloseHandle(done);
+    CloseHandle(h);
+  }
+  return p;
 }
 
 bool ConfigureSerial(SerialPort port, const LineSettings& line) {
+  WinPort* p = P(port);
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
-  if (!GetCommState(H(port), &dcb)) return false;
+  if (!GetCommState(p->handle, &dcb)) return false;
   dcb.BaudRate = static_cast<DWORD>(line.baudRate);
   dcb.ByteSize = line.byteSize;
   dcb.Parity = line.parity;
@@ -72,49 +198,81 @@ bool ConfigureSerial(SerialPort port, const LineSettings& line) {
   dcb.fOutX = FALSE;
   dcb.fInX = FALSE;
   dcb.fRtsControl = RTS_CONTROL_ENABLE;
-  if (!SetCommState(H(port), &dcb)) return false;
+  if (!SetCommState(p->handle, &dcb)) return false;
+  const uint32_t bits = 1u + line.byteSize + (line.parity != 0 ? 1u : 0u) + (line.stopBits == 2 ? 2u : 1u);
+  p->charMicroseconds = bits * 1000000u / static_cast<uint32_t>(line.baudRate);
   COMMTIMEOUTS timeouts{};
-  if (!GetCommTimeouts(H(port), &timeouts)) return false;
-  COMMTIMEOUTS none{};  // reads and writes wait without a time-out
-  if (!SetCommTimeouts(H(port), &none)) return false;
+  if (!GetCommTimeouts(p->handle, &timeouts)) return false;
+  // No time-outs: every wait is bounded by the overlapped calls instead.
+  COMMTIMEOUTS none{};
+  if (!SetCommTimeouts(p->handle, &none)) return false;
   return PurgeSerial(port);
 }
 
-bool PurgeSerial(SerialPort port) { return PurgeComm(H(port), PURGE_TXCLEAR | PURGE_RXCLEAR) != 0; }
+bool PurgeSerial(SerialPort port) {
+  P(port)->holding = false;
+  return PurgeComm(P(port)->handle, PURGE_TXCLEAR | PURGE_RXCLEAR) != 0;
+}
 
 bool SetSerialEvents(SerialPort port, uint32_t events) {
   DWORD mask = 0;
   if (events & kEventRxChar) mask |= EV_RXCHAR;
   if (events & kEventTxEmpty) mask |= EV_TXEMPTY;
-  return SetCommMask(H(port), mask) != 0;
+  if (!SetCommMask(P(port)->handle, mask)) return false;
+  P(port)->mask = mask;
+  return true;
 }
 
 bool SerialQueued(SerialPort port, uint32_t* bytes) {
-  DWORD errors = 0;
   COMSTAT stat{};
-  if (!ClearCommError(H(port), &errors, &stat)) return false;
-  *bytes = stat.cbInQue;
+  if (!QueueCounts(P(port), &stat)) return false;
+  *bytes = stat.cbInQue + (P(port)->holding ? 1u : 0u);
   return true;
 }
 
 bool SerialReadOne(SerialPort port, uint8_t* byte) {
+  WinPort* p = P(port);
+  if (p->holding) {
+    p->holding = false;
+    *byte = p->held;
+    return true;
+  }
+  // Made only when a byte is queued, so it completes at once.
   DWORD got = 0;
-  return ReadFile(H(port), byte, 1, &got, nullptr) && got == 1;
-}
-
-bool SerialWrite(SerialPort port, const uint8_t* bytes, uint32_t count) {
-  DWORD written = 0;
-  return WriteFile(H(port), bytes, count, &written, nullptr) && written == count;
-}
-
-bool SerialWaitEvent(SerialPort port, uint32_t* events) {
-  DWORD mask = 0;
-  if (!WaitCommEvent(H(port), &mask, nullptr)) return false;
-  *events = ((mask & EV_RXCHAR) ? kEventRxChar : 0u) | ((mask & EV_TXEMPTY) ? kEventTxEmpty : 0u);
+  if (!ReadHeld(p, kStallMs, &got) || got != 1) return false;
+  *byte = p->held;
   return true;
 }
 
-bool CloseSerial(SerialPort port) { return CloseHandle(H(port)) != 0; }
+bool SerialWrite(SerialPort port, const uint8_t* bytes, uint32_t count) {
+  WinPort* p = P(port);
+  if (!Begin(p)) return false;
+  // The bytes are the caller's: the call is over before this returns, or
+  // the port is marked stuck and used no more.
+  DWORD written = 0;
+  const BOOL started = WriteFile(p->handle, bytes, count, nullptr, &p->ov);
+  return Complete(p, started, kStallMs, &written) && written == count;
+}
+
+bool SerialWaitEvent(SerialPort port, uint32_t ms, uint32_t* events) {
+  WinPort* p = P(port);
+  *events = 0;
+  if ((p->mask & EV_RXCHAR) != 0) return WaitForByte(p, ms, events);
+  if ((p->mask & EV_TXEMPTY) != 0) return WaitTransmitted(p, ms, events);
+  return false;
+}
+
+bool CloseSerial(SerialPort port) {
+  WinPort* p = P(port);
+  const bool closed = CloseHandle(p->handle) != 0;
+  // A call the driver never completed may still write into the record and
+  // signal the event: both are left to it.
+  if (!p->stuck) {
+    CloseHandle(p->done);
+    delete p;
+  }
+  return closed;
+}
 
 // ---- sockets ----------------------------------------------------------------
 
@@ -142,17 +300,25 @@ Socket TcpConnect(const char* host, const char* service) {
 }
 
 namespace {
-bool Select(Socket s, bool forWrite, uint32_t microseconds) {
+bool Select(Socket s, bool forWrite, uint32_t ms) {
   fd_set set;
   FD_ZERO(&set);
   FD_SET(static_cast<SOCKET>(s), &set);
-  timeval limit{0, static_cast<long>(microseconds)};
+  timeval limit{static_cast<long>(ms / 1000), static_cast<long>(ms % 1000) * 1000L};
   return select(0, forWrite ? nullptr : &set, forWrite ? &set : nullptr, nullptr, &limit) > 0;
 }
 }  // namespace
 
-bool SocketReadable(Socket s, uint32_t microseconds) { return Select(s, false, microseconds); }
-bool SocketWritable(Socket s, uint32_t microseconds) { return Select(s, true, microseconds); }
+bool SocketReadable(Socket s, uint32_t ms) {
+  const uint32_t start = Tick();
+  if (!Select(s, false, ms)) return false;
+  char byte = 0;
+  if (recv(static_cast<SOCKET>(s), &byte, 1, MSG_PEEK) == 1) return true;
+  Sleep(Left(start, ms));  // closed or failed: readable at once for ever, yet nothing comes
+  return false;
+}
+
+bool SocketWritable(Socket s, uint32_t ms) { return Select(s, true, ms); }
 
 int SocketReceive(Socket s, uint8_t* buffer, int size) {
   return recv(static_cast<SOCKET>(s), reinterpret_cast<char*>(buffer), size, 0);

@@ -61,8 +61,7 @@ bool ReadStream(Dialogue& d) {
   bool firstLine = true;
   for (;;) {
     const bool wasFirstLine = firstLine;
-    os::Yield();
-    uint8_t byte = 0;
+    uint8_t byte = 0;  // ReadByte blocks until a byte comes or its limit passes
     if (!ReadByte(d.index, &byte)) {
       if (os::Since(d.startTick) < limit) continue;
       return false;

@@ -211,23 +211,34 @@ TEST_F(SerialWeight, DestroyingTheComponentUnlocksItsPort) {
   EXPECT_EQ(successor.LastError(), 0) << "the destroyed component let go of the port";
 }
 
-TEST_F(Weight, StreamingScaleOnAWineComPort) {
+// Under Wine, tests/wine-tests.sh links a streaming scale as COM port N and
+// one answering requests as N + 1.
+TEST_F(Weight, StreamAndRequestScalesOnWineComPorts) {
   const int port = WineSerialPort();
-  if (port == 0) GTEST_SKIP() << "only under Wine, with a COM port linked to a streaming scale";
+  if (port == 0) GTEST_SKIP() << "only under Wine, with COM ports linked to scale-sims";
   const CallResult settings = addin.Call(u"GetParameters", {Arg::Empty()});
   ASSERT_TRUE(settings.ok());
-  const std::u16string item = u"<ChoiceList><Item Value=\"" + std::u16string(1, static_cast<char16_t>(u'0' + port)) +
-                              u"\">COM" + std::u16string(1, static_cast<char16_t>(u'0' + port)) + u"</Item>       </";
-  EXPECT_NE(settings.argTexts[0].find(item), std::u16string::npos)
-      << "the probe finds exactly that port: " << ::testing::PrintToString(settings.argTexts[0].substr(380, 80));
+  auto item = [](int n) {
+    const std::u16string digit(1, static_cast<char16_t>(u'0' + n));
+    return u"<Item Value=\"" + digit + u"\">COM" + digit + u"</Item>";
+  };
+  EXPECT_NE(settings.argTexts[0].find(item(port) + u" " + item(port + 1) + u"       </"), std::u16string::npos)
+      << "the probe finds exactly those ports: " << ::testing::PrintToString(settings.argTexts[0].substr(380, 120));
 
   addin.UseSerial(port, 2);
-  const std::u16string id = addin.Open();
+  const std::u16string stream = addin.Open();
   EXPECT_EQ(addin.LastError(), 0);
-  EXPECT_DOUBLE_EQ(Read(id), 12345.0);
-  EXPECT_TRUE(addin.Close(id));
+  EXPECT_DOUBLE_EQ(Read(stream), 12345.0);
+  EXPECT_TRUE(addin.Close(stream));
 
-  addin.UseSerial(port + 1);
+  addin.UseSerial(port + 1, 3);
+  const std::u16string request = addin.Open();
+  EXPECT_EQ(addin.LastError(), 0);
+  EXPECT_DOUBLE_EQ(Read(request), 2500.0) << "ENQ, ACK, DC1 and the line through the COM port";
+  EXPECT_DOUBLE_EQ(Read(request), 2500.0);
+  EXPECT_TRUE(addin.Close(request));
+
+  addin.UseSerial(port + 2);
   addin.Open();
   EXPECT_EQ(addin.LastError(), 104) << "a port that is not there cannot be opened";
 }

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs the Windows x64 add-in tests under Wine: a fresh Wine prefix in a
 # temporary folder, inside the private /dev of tests/private-dev.sh (Wine
-# maps COM1 to /dev/ttyS0, which must never be opened), with a streaming
-# scale-sim on a pseudo-terminal linked as COM5.
+# maps COM1 to /dev/ttyS0, which must never be opened), with scale-sims on
+# pseudo-terminals: a streaming one linked as COM5 and one answering
+# requests as COM6.
 #   tests/wine-tests.sh WINDOWS_BUILD_DIR LINUX_TOOLS_DIR
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -14,17 +15,17 @@ if [ "${PESOLAN_PRIVATE_DEV:-}" != 1 ]; then
     echo "wine-tests: skipped (a private /dev needs root)"
     exit 0
   fi
-  exec "$here/private-dev.sh" "$0" "$build" "$tools"
+  exec "$here/private-dev.sh" "$0" "$build" "$tools" "${@:3}"
 fi
 
 # Wine maps every serial device node it finds to a COM port: leave none but
 # the one linked below.
 rm -f /dev/ttyUSB0
 prefix=$(mktemp -d /tmp/pesolan-wine.XXXXXX)
-export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-sim=""
+export WINEPREFIX=$prefix WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES="mscoree,mshtml="
+sims=()
 cleanup() {
-  [ -n "$sim" ] && kill "$sim" 2>/dev/null
+  [ ${#sims[@]} -gt 0 ] && kill "${sims[@]}" 2>/dev/null
   wineserver -k 2>/dev/null || true
   rm -rf "$prefix"
 }
@@ -33,13 +34,20 @@ trap cleanup EXIT
 wineboot -i >/dev/null 2>&1
 rm -f "$prefix"/dosdevices/com*
 
-out=$(mktemp)
-"$tools/scale-sim" --pty --mode stream --lifetime 600 >"$out" &
-sim=$!
-for _ in $(seq 50); do [ -s "$out" ] && break; sleep 0.1; done
-pty=$(awk '/^pty/ {print $2}' "$out")
-rm -f "$out"
-ln -s "$pty" "$prefix/dosdevices/com5"
+# Starts a scale-sim on a pseudo-terminal and links it as COM port $1.
+link_scale() {
+  local com=$1 out pty
+  shift
+  out=$(mktemp)
+  "$tools/scale-sim" --pty --lifetime 600 "$@" >"$out" &
+  sims+=($!)
+  for _ in $(seq 50); do [ -s "$out" ] && break; sleep 0.1; done
+  pty=$(awk '/^pty/ {print $2}' "$out")
+  rm -f "$out"
+  ln -s "$pty" "$prefix/dosdevices/com$com"
+}
+link_scale 5 --mode stream
+link_scale 6 --mode request --weight 2.5 --unit t
 
 cd "$build/tests"
 PESOLAN_WINE_COM=5 wine addin_tests.exe "${@:3}"

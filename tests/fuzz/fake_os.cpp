@@ -14,8 +14,7 @@ uint32_t g_now = 0;
 namespace os {
 
 uint32_t Tick() { return fuzzing::g_now; }
-void Sleep(uint32_t ms) { fuzzing::g_now += ms == 0 ? 1 : ms; }
-void Yield() { fuzzing::g_now += 1; }
+void Sleep(uint32_t ms) { fuzzing::g_now += ms; }
 
 PortPresence ProbeSerial(int) { return PortPresence::Absent; }
 SerialPort OpenSerial(int) { return nullptr; }
@@ -25,13 +24,16 @@ bool SetSerialEvents(SerialPort, uint32_t) { return false; }
 bool SerialQueued(SerialPort, uint32_t*) { return false; }
 bool SerialReadOne(SerialPort, uint8_t*) { return false; }
 bool SerialWrite(SerialPort, const uint8_t*, uint32_t) { return false; }
-bool SerialWaitEvent(SerialPort, uint32_t*) { return false; }
+bool SerialWaitEvent(SerialPort, uint32_t, uint32_t*) { return false; }
 bool CloseSerial(SerialPort) { return true; }
 
 bool NetStartup() { return true; }
 void NetCleanup() {}
 Socket TcpConnect(const char*, const char*) { return kNoSocket; }
-bool SocketReadable(Socket, uint32_t) { return false; }
+bool SocketReadable(Socket, uint32_t ms) {
+  fuzzing::g_now += ms;
+  return false;
+}
 bool SocketWritable(Socket, uint32_t) { return false; }
 int SocketReceive(Socket, uint8_t*, int) { return 0; }
 int SocketSend(Socket, const uint8_t*, int) { return -1; }
