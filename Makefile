@@ -1,6 +1,7 @@
 # make demo   build, then read weights from simulated scales through the add-in
 # make test   build everything (Linux and the Windows cross builds), run all tests
-# make bench  GetWeight latency per mode; writes docs/performance.md and build/bench.json
+# make bench  GetWeight latency and CPU time per mode, Linux and the x64 DLL under Wine;
+#             writes docs/performance.md, build/bench.json and build/bench-wine.json
 # make fuzz   every fuzz target for FUZZ_SECONDS (default 60) each
 # make dist   every target's library and tools under dist/, and dist/Pesolan.zip
 
@@ -46,9 +47,11 @@ test-asan: deps-test
 	cmake --build --preset linux-asan
 	ctest --preset linux-asan
 
-# GetWeight latency per mode against the protocol's floor (not part of test).
-bench: build
-	tests/private-dev.sh $(BUILD)/tools/pesolan-bench --report docs/performance.md --json $(BUILD)/../bench.json
+# GetWeight latency and CPU time per mode against the protocol's floor, for
+# the Linux library and for the x64 DLL under Wine (not part of test).
+bench: build windows
+	tests/private-dev.sh $(BUILD)/tools/pesolan-bench --report docs/performance.md --json build/bench.json
+	tests/private-dev.sh tools/wine-bench.sh build/windows-x64 build/bench-wine.json docs/performance.md
 
 # Every fuzz target for FUZZ_SECONDS each; non-zero on a crash.
 fuzz: deps-test

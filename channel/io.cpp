@@ -39,9 +39,15 @@ Channel ChannelOf(int index) {
 // limit passes, and then returns: no wait polls. Limits that end only when
 // "more than" their milliseconds have passed wait one millisecond longer.
 
-// A byte, waiting up to ms for it to be readable.
+// A byte, waiting up to ms for it. A closed or failed connection is
+// readable at once and for ever, yet gives nothing: the rest of the time is
+// slept out, so that a caller waiting again does not spin.
 bool ReceiveOne(os::Socket s, uint32_t ms, uint8_t* byte) {
-  return os::SocketReadable(s, ms) && os::SocketReceive(s, byte, 1) == 1;
+  const uint32_t start = os::Tick();
+  if (!os::SocketReadable(s, ms)) return false;
+  if (os::SocketReceive(s, byte, 1) == 1) return true;
+  os::Sleep(os::Left(start, ms));
+  return false;
 }
 
 // Waits up to ms for a byte to be queued on a port whose events include

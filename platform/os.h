@@ -81,9 +81,9 @@ void NetCleanup();
 // Looks the host up (IPv4, TCP) and connects a blocking socket to the first
 // address found; no other address is tried. kNoSocket on any failure.
 Socket TcpConnect(const char* host, const char* service);
-// Blocks up to ms milliseconds (0: just looks) until a byte can be received.
-// A closed or failed connection has none to give: the wait then lasts the
-// whole ms and answers false, so callers that poll again cannot spin.
+// Blocks up to ms milliseconds (0: just looks) until a receive would not
+// block: a byte has come, or the connection is closed or failed (then it
+// answers true at once, and for ever).
 bool SocketReadable(Socket s, uint32_t ms);
 // Blocks up to ms milliseconds until a send would not block.
 bool SocketWritable(Socket s, uint32_t ms);

@@ -342,17 +342,7 @@ bool PollSocket(Socket s, short events, uint32_t ms) {
 }
 }  // namespace
 
-bool SocketReadable(Socket s, uint32_t ms) {
-  const uint32_t start = Tick();
-  if (!PollSocket(s, POLLIN, ms)) return false;
-  uint8_t byte = 0;
-  const ssize_t peeked = recv(static_cast<int>(s), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
-  if (peeked == 1) return true;
-  if (peeked < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return false;
-  Sleep(Left(start, ms));  // closed or failed: readable at once for ever, yet nothing comes
-  return false;
-}
-
+bool SocketReadable(Socket s, uint32_t ms) { return PollSocket(s, POLLIN, ms); }
 bool SocketWritable(Socket s, uint32_t ms) { return PollSocket(s, POLLOUT, ms); }
 
 int SocketReceive(Socket s, uint8_t* buffer, int size) {

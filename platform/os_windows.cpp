@@ -309,15 +309,7 @@ bool Select(Socket s, bool forWrite, uint32_t ms) {
 }
 }  // namespace
 
-bool SocketReadable(Socket s, uint32_t ms) {
-  const uint32_t start = Tick();
-  if (!Select(s, false, ms)) return false;
-  char byte = 0;
-  if (recv(static_cast<SOCKET>(s), &byte, 1, MSG_PEEK) == 1) return true;
-  Sleep(Left(start, ms));  // closed or failed: readable at once for ever, yet nothing comes
-  return false;
-}
-
+bool SocketReadable(Socket s, uint32_t ms) { return Select(s, false, ms); }
 bool SocketWritable(Socket s, uint32_t ms) { return Select(s, true, ms); }
 
 int SocketReceive(Socket s, uint8_t* buffer, int size) {

@@ -128,7 +128,7 @@ TEST_F(ConnectTest, DisconnectOfADeviceWithoutASlotReturnsAtOnce) {
   DeviceHandle h;
   Stopwatch watch;
   EXPECT_TRUE(Disconnect(h));
-  EXPECT_LT(watch.ms(), 8);
+  EXPECT_LT(watch.ms(), 50);
 }
 
 TEST_F(ConnectTest, DecimalSeparatorFollowsTheLocaleAtConnect) {

@@ -205,7 +205,7 @@ TEST(ExchangeCodes, DeviceWithoutSlotFailsAtOnceAndChangesNothing) {
   DeviceHandle h;
   Stopwatch watch;
   EXPECT_FALSE(ExchangeWeight(h));
-  EXPECT_LT(watch.ms(), 5);
+  EXPECT_LT(watch.ms(), 50);
   EXPECT_EQ(GetError(h), NoError);
 }
 

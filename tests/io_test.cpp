@@ -139,7 +139,7 @@ TEST_P(ChannelIo, ASlotWithoutAnOpenChannelAnswersFalseAtOnce) {
   EXPECT_FALSE(SendBytes(b.index, &ENQ, 1));
   EXPECT_FALSE(ReadByte(b.index, &byte));
   EXPECT_FALSE(ReadReply(b.index, buffer, &count));
-  EXPECT_LT(watch.ms(), 20);
+  EXPECT_LT(watch.ms(), 50);
   slot = saved;  // so that Disconnect closes the real channel
 }
 
@@ -176,7 +176,7 @@ TEST(TcpIo, AFailedSendClosesTheConnectionForGood) {
   EXPECT_EQ(SlotTable[b.index].socket, os::kNoSocket);
   Stopwatch watch;
   EXPECT_FALSE(SendBytes(b.index, request, 1));
-  EXPECT_LT(watch.ms(), 5);
+  EXPECT_LT(watch.ms(), 50);
 }
 
 TEST(SerialIo, SendWaitsOnlyUntilTheBytesHaveLeft) {

@@ -1,42 +1,150 @@
-// The operating-system layer for fuzzing: virtual time that passes only when
-// the code sleeps or yields, and no serial port or connection that opens.
-// It keeps fuzz runs fast and deterministic, and lets them check that every
-// wait ends.
+// The operating-system layer in virtual time (see fake_os.h). Every wait
+// ends at the scripted arrival of a byte or when its time has passed, in
+// one step: a wait that took several steps would show up in Waits().
 
 #include "fake_os.h"
 
-#include "platform/os.h"
+#include <cstdlib>
+#include <deque>
 
 namespace fuzzing {
+
 uint32_t g_now = 0;
+
+namespace {
+
+struct Arrival {
+  uint32_t at;
+  uint8_t byte;
+};
+
+std::deque<Arrival> g_line;  // in order of arrival
+std::string g_sent;
+bool g_txEmptyReported = true;
+int g_waits = 0;
+uint32_t g_events = 0;
+int g_port = 0;  // only its address is used
+
+bool Arrived() { return !g_line.empty() && g_line.front().at <= g_now; }
+
+// A loop that waits for 0 ms again and again spins in real time and never
+// ends in virtual time: it fails here instead of hanging.
+void CountWait() {
+  if (++g_waits > 100000) std::abort();
 }
+
+// Waits up to ms for a byte: true when one has arrived by then.
+bool WaitForByte(uint32_t ms) {
+  CountWait();
+  if (Arrived()) return true;
+  if (!g_line.empty() && g_line.front().at <= g_now + ms) {
+    g_now = g_line.front().at;
+    return true;
+  }
+  g_now += ms;
+  return false;
+}
+
+int Take(uint8_t* buffer, int size) {
+  int n = 0;
+  while (n < size && Arrived()) {
+    buffer[n++] = g_line.front().byte;
+    g_line.pop_front();
+  }
+  return n;
+}
+
+int ArrivedCount() {
+  int n = 0;
+  for (const Arrival& a : g_line) n += a.at <= g_now ? 1 : 0;
+  return n;
+}
+
+}  // namespace
+
+void ResetLine() {
+  g_now = 0;
+  g_line.clear();
+  g_sent.clear();
+  g_txEmptyReported = true;
+  g_waits = 0;
+  g_events = 0;
+}
+
+void Arrive(uint32_t at, const std::string& bytes, uint32_t gap) {
+  for (char c : bytes) {
+    g_line.push_back({at, static_cast<uint8_t>(c)});
+    at += gap;
+  }
+}
+
+void ReportTransmitterEmpty(bool reported) { g_txEmptyReported = reported; }
+int Waits() { return g_waits; }
+int Unread() { return static_cast<int>(g_line.size()); }
+const std::string& Sent() { return g_sent; }
+os::SerialPort ScriptedPort() { return &g_port; }
+os::Socket ScriptedSocket() { return 7; }
+
+}  // namespace fuzzing
 
 namespace os {
 
-uint32_t Tick() { return fuzzing::g_now; }
-void Sleep(uint32_t ms) { fuzzing::g_now += ms; }
+using namespace fuzzing;
+
+uint32_t Tick() { return g_now; }
+void Sleep(uint32_t ms) {
+  if (ms > 0) ++g_waits;
+  g_now += ms;
+}
 
 PortPresence ProbeSerial(int) { return PortPresence::Absent; }
 SerialPort OpenSerial(int) { return nullptr; }
 bool ConfigureSerial(SerialPort, const LineSettings&) { return false; }
-bool PurgeSerial(SerialPort) { return false; }
-bool SetSerialEvents(SerialPort, uint32_t) { return false; }
-bool SerialQueued(SerialPort, uint32_t*) { return false; }
-bool SerialReadOne(SerialPort, uint8_t*) { return false; }
-bool SerialWrite(SerialPort, const uint8_t*, uint32_t) { return false; }
-bool SerialWaitEvent(SerialPort, uint32_t, uint32_t*) { return false; }
+bool PurgeSerial(SerialPort) {
+  uint8_t scratch[64];
+  while (Take(scratch, sizeof scratch) > 0) {
+  }
+  return true;
+}
+bool SetSerialEvents(SerialPort, uint32_t events) {
+  g_events = events;
+  return true;
+}
+bool SerialQueued(SerialPort, uint32_t* bytes) {
+  *bytes = static_cast<uint32_t>(ArrivedCount());
+  return true;
+}
+bool SerialReadOne(SerialPort, uint8_t* byte) { return Take(byte, 1) == 1; }
+bool SerialWrite(SerialPort, const uint8_t* bytes, uint32_t count) {
+  g_sent.append(reinterpret_cast<const char*>(bytes), count);
+  return true;
+}
+bool SerialWaitEvent(SerialPort, uint32_t ms, uint32_t* events) {
+  *events = 0;
+  if (g_events & kEventTxEmpty) {
+    CountWait();
+    if (g_txEmptyReported) {
+      *events = kEventTxEmpty;
+    } else {
+      g_now += ms;
+    }
+  } else if ((g_events & kEventRxChar) && WaitForByte(ms)) {
+    *events = kEventRxChar;
+  }
+  return true;
+}
 bool CloseSerial(SerialPort) { return true; }
 
 bool NetStartup() { return true; }
 void NetCleanup() {}
 Socket TcpConnect(const char*, const char*) { return kNoSocket; }
-bool SocketReadable(Socket, uint32_t ms) {
-  fuzzing::g_now += ms;
-  return false;
+bool SocketReadable(Socket, uint32_t ms) { return WaitForByte(ms); }
+bool SocketWritable(Socket, uint32_t) { return true; }
+int SocketReceive(Socket, uint8_t* buffer, int size) { return Take(buffer, size); }
+int SocketSend(Socket, const uint8_t* bytes, int count) {
+  g_sent.append(reinterpret_cast<const char*>(bytes), static_cast<size_t>(count));
+  return count;
 }
-bool SocketWritable(Socket, uint32_t) { return false; }
-int SocketReceive(Socket, uint8_t*, int) { return 0; }
-int SocketSend(Socket, const uint8_t*, int) { return -1; }
 void SocketShutdown(Socket) {}
 void SocketClose(Socket) {}
 

@@ -1,7 +1,35 @@
 #pragma once
+// The operating-system layer in virtual time, for the fuzz targets and the
+// tests that need exact timing. Time passes only when the code waits or
+// sleeps. Nothing opens through it; a test that wants a channel puts
+// ScriptedPort() or ScriptedSocket() into a slot itself, and scripts what
+// the scale sends with Arrive.
+
 #include <cstdint>
+#include <string>
+
+#include "platform/os.h"
 
 namespace fuzzing {
-// Milliseconds of virtual time: advanced by Sleep and Yield.
+
+// Milliseconds of virtual time.
 extern uint32_t g_now;
+
+// Back to time 0 with nothing scripted, sent or counted.
+void ResetLine();
+// The scale sends bytes, the first at virtual time at and each next one gap
+// milliseconds later.
+void Arrive(uint32_t at, const std::string& bytes, uint32_t gap = 0);
+// Whether the scripted serial port ever reports its transmitter empty.
+void ReportTransmitterEmpty(bool reported);
+// Blocking waits made (serial event waits, socket readability waits, sleeps).
+int Waits();
+// Bytes scripted but not yet taken by a read or a purge.
+int Unread();
+// What the driver sent.
+const std::string& Sent();
+
+os::SerialPort ScriptedPort();
+os::Socket ScriptedSocket();
+
 }  // namespace fuzzing
