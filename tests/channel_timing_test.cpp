@@ -117,12 +117,18 @@ TEST_P(VirtualChannel, StreamIsDetectedByAByteOnTheLimitsLastMillisecond) {
   EXPECT_LE(Waits(), 3);
 }
 
-TEST(VirtualTcp, PurgeWaits80MsAfterItsLastReadAndLeavesLaterBytesQueued) {
+// Slot 0 on a scripted channel of one kind, at virtual time 0.
+void ScriptChannel(ChannelKind kind) {
   fuzzing::ResetLine();
   ResetSlotTable();
   SlotTable[0].key = 1;
-  SlotTable[0].channelKind = Tcp;
-  SlotTable[0].socket = fuzzing::ScriptedSocket();
+  SlotTable[0].channelKind = kind;
+  if (kind == Serial) SlotTable[0].comHandle = fuzzing::ScriptedPort();
+  if (kind == Tcp) SlotTable[0].socket = fuzzing::ScriptedSocket();
+}
+
+TEST(VirtualTcp, PurgeWaits80MsAfterItsLastReadAndLeavesLaterBytesQueued) {
+  ScriptChannel(Tcp);
   Arrive(0, "old line\r\n");
   Arrive(30, "new");
   EXPECT_TRUE(PurgeChannel(0));
@@ -132,11 +138,7 @@ TEST(VirtualTcp, PurgeWaits80MsAfterItsLastReadAndLeavesLaterBytesQueued) {
 }
 
 TEST(VirtualSerial, TransmitterNeverReportedEmptyFailsTheSendAt256Ms) {
-  fuzzing::ResetLine();
-  ResetSlotTable();
-  SlotTable[0].key = 1;
-  SlotTable[0].channelKind = Serial;
-  SlotTable[0].comHandle = fuzzing::ScriptedPort();
+  ScriptChannel(Serial);
   fuzzing::ReportTransmitterEmpty(false);
   EXPECT_FALSE(SendBytes(0, &ENQ, 1));
   EXPECT_EQ(g_now, 256u);

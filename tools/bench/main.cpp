@@ -20,6 +20,7 @@
 
 #include "addin_host.h"
 #include "bench_os.h"
+#include "scale_sim_launcher.h"
 
 using host::Arg;
 
@@ -70,7 +71,7 @@ double Percentile(std::vector<double> v, double p) {
 
 using bench::CpuMs;
 using bench::NowMs;
-using bench::Sim;
+using scale_sim::SimProcess;
 
 struct Row {
   std::string mode;
@@ -78,7 +79,7 @@ struct Row {
   std::string floorText;
 };
 
-bool Configure(host::Component& c, const Mode& mode, const Sim& sim) {
+bool Configure(host::Component& c, const Mode& mode, const SimProcess& sim) {
   auto param = [&](const char16_t* name, Arg value) {
     return c.Call(u"SetParameter", {Arg::Text(name), std::move(value)}).ok();
   };
@@ -88,9 +89,9 @@ bool Configure(host::Component& c, const Mode& mode, const Sim& sim) {
 }
 
 bool Measure(host::Library& lib, const std::string& simPath, const Mode& mode, int readings, Row* row) {
-  Sim sim(simPath, mode.sim);
+  SimProcess sim(simPath, mode.sim, 600);
   if (mode.serial) {
-    if (!bench::PlacePty(sim.pty())) return false;
+    if (!bench::PlacePty(sim.ptyPath())) return false;
   } else if (sim.port() == 0) {
     return false;
   }

@@ -1,4 +1,4 @@
-#include "support/sim_process.h"
+#include "scale_sim_launcher.h"
 
 #define WIN32_LEAN_AND_MEAN
 #include <winsock2.h>
@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
-namespace testing_support {
+namespace scale_sim {
 namespace {
 
 bool ReadLine(HANDLE pipe, std::string* line) {
@@ -25,10 +25,10 @@ bool ReadLine(HANDLE pipe, std::string* line) {
 
 }  // namespace
 
-SimProcess::SimProcess(std::vector<std::string> args) {
-  std::string command = "\"" SCALE_SIM_PATH "\"";
+SimProcess::SimProcess(const std::string& program, std::vector<std::string> args, int lifetimeSeconds) {
+  std::string command = "\"" + program + "\"";
   for (const std::string& a : args) command += " \"" + a + "\"";
-  command += " --lifetime 120";
+  command += " --lifetime " + std::to_string(lifetimeSeconds);
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
   HANDLE readEnd = nullptr, writeEnd = nullptr;
   if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return;
@@ -76,4 +76,4 @@ int ClosedTcpPort() {
   return ntohs(addr.sin_port);
 }
 
-}  // namespace testing_support
+}  // namespace scale_sim

@@ -1,4 +1,4 @@
-#include "support/sim_process.h"
+#include "scale_sim_launcher.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -13,7 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace testing_support {
+namespace scale_sim {
 namespace {
 
 // Reads one line from fd, waiting at most timeoutMs for each byte.
@@ -31,10 +31,10 @@ bool ReadLine(int fd, std::string* line, int timeoutMs) {
 
 }  // namespace
 
-SimProcess::SimProcess(std::vector<std::string> args) {
-  args.insert(args.begin(), SCALE_SIM_PATH);
+SimProcess::SimProcess(const std::string& program, std::vector<std::string> args, int lifetimeSeconds) {
+  args.insert(args.begin(), program);
   args.push_back("--lifetime");
-  args.push_back("120");
+  args.push_back(std::to_string(lifetimeSeconds));
   const bool wantTcp = std::find(args.begin(), args.end(), "--pty") == args.end() ||
                        std::find(args.begin(), args.end(), "--tcp") != args.end();
   const bool wantPty = std::find(args.begin(), args.end(), "--pty") != args.end();
@@ -89,4 +89,4 @@ int ClosedTcpPort() {
   return ntohs(addr.sin_port);
 }
 
-}  // namespace testing_support
+}  // namespace scale_sim

@@ -1,0 +1,35 @@
+#pragma once
+// Runs scale-sim as a child process for as long as the object lives: the
+// launcher of the tests and of the benchmark.
+
+#include <string>
+#include <vector>
+
+namespace scale_sim {
+
+class SimProcess {
+ public:
+  // Starts the scale-sim program at path with args and a lifetime in
+  // seconds, and waits until it has said where it can be reached.
+  SimProcess(const std::string& path, std::vector<std::string> args, int lifetimeSeconds);
+  ~SimProcess();
+  SimProcess(const SimProcess&) = delete;
+  SimProcess& operator=(const SimProcess&) = delete;
+
+  bool ok() const { return pid_ > 0 && (port_ > 0 || !ptyPath_.empty()); }
+  int port() const { return port_; }
+  // Stream and request mode trade places (POSIX only).
+  void SwitchMode();
+  const std::string& ptyPath() const { return ptyPath_; }
+
+ private:
+  long pid_ = -1;
+  void* process_ = nullptr;  // Windows: the process handle
+  int port_ = 0;
+  std::string ptyPath_;
+};
+
+// A loopback TCP port on which nothing listens: a scale that is not there.
+int ClosedTcpPort();
+
+}  // namespace scale_sim
