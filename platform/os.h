@@ -41,6 +41,22 @@ struct LineSettings {
   uint8_t stopBits;
 };
 
+// Microseconds one character takes on the line: start bit, data bits,
+// parity bit, stop bits.
+inline uint32_t CharMicroseconds(const LineSettings& line) {
+  const uint32_t bits = 1u + line.byteSize + (line.parity != 0 ? 1u : 0u) + (line.stopBits == 2 ? 2u : 1u);
+  return line.baudRate > 0 ? bits * 1000000u / static_cast<uint32_t>(line.baudRate) : 1042u;
+}
+
+// How long a transmit-empty wait sleeps before it looks at an output queue
+// of pending bytes again: about their time on the line, at least 1 ms, and
+// no more than the time left.
+inline uint32_t DrainSleepMs(uint32_t pending, uint32_t charMicroseconds, uint32_t left) {
+  const uint32_t lineMs = (pending * charMicroseconds + 999u) / 1000u;
+  const uint32_t sleep = lineMs > 0 ? lineMs : 1u;
+  return sleep < left ? sleep : left;
+}
+
 // Communication events a port can be asked to report.
 enum : uint32_t { kEventRxChar = 0x0001, kEventTxEmpty = 0x0004 };
 
@@ -50,7 +66,7 @@ PortPresence ProbeSerial(int port);
 // Opens the port for reading and writing, exclusively. Null when it cannot.
 SerialPort OpenSerial(int port);
 // Applies the line settings: raw binary, no flow control, DTR and RTS on,
-// reads that never wait.
+// no time-outs of the port's own (the waits below are bounded instead).
 bool ConfigureSerial(SerialPort port, const LineSettings& line);
 // Discards both the input and the output queue.
 bool PurgeSerial(SerialPort port);

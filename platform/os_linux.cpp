@@ -4,7 +4,6 @@
 #include "platform/os.h"
 #include "platform/os_linux.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -207,8 +206,7 @@ bool ConfigureSerial(SerialPort port, const LineSettings& line) {
   termios tio{};
   if (tcgetattr(fd, &tio) != 0 || !MakeLineTermios(line, &tio)) return false;
   if (tcsetattr(fd, TCSANOW, &tio) != 0) return false;
-  const uint32_t bits = 1u + line.byteSize + (line.parity != 0 ? 1u : 0u) + (line.stopBits == 2 ? 2u : 1u);
-  static_cast<LinuxPort*>(port)->charMicroseconds = bits * 1000000u / static_cast<uint32_t>(line.baudRate);
+  static_cast<LinuxPort*>(port)->charMicroseconds = CharMicroseconds(line);
   // Pseudo-terminals and some adapters have no modem lines: not an error.
   int lines = TIOCM_DTR | TIOCM_RTS;
   ioctl(fd, TIOCMBIS, &lines);
@@ -291,8 +289,7 @@ bool WaitTransmitted(const LinuxPort* p, uint32_t ms, uint32_t* events) {
     }
     const uint32_t left = Left(start, ms);
     if (left == 0) return true;
-    const uint32_t lineMs = (static_cast<uint32_t>(pending) * p->charMicroseconds + 999u) / 1000u;
-    Sleep(std::min(left, std::max(lineMs, 1u)));
+    Sleep(DrainSleepMs(static_cast<uint32_t>(pending), p->charMicroseconds, left));
   }
 }
 

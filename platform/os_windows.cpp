@@ -148,8 +148,7 @@ bool WaitTransmitted(WinPort* p, uint32_t ms, uint32_t* events) {
     }
     const uint32_t left = Left(start, ms);
     if (left == 0) return true;
-    const uint32_t lineMs = (stat.cbOutQue * p->charMicroseconds + 999u) / 1000u;
-    ::Sleep(left < lineMs ? left : (lineMs > 0 ? lineMs : 1));
+    ::Sleep(DrainSleepMs(stat.cbOutQue, p->charMicroseconds, left));
   }
 }
 
@@ -199,8 +198,7 @@ bool ConfigureSerial(SerialPort port, const LineSettings& line) {
   dcb.fInX = FALSE;
   dcb.fRtsControl = RTS_CONTROL_ENABLE;
   if (!SetCommState(p->handle, &dcb)) return false;
-  const uint32_t bits = 1u + line.byteSize + (line.parity != 0 ? 1u : 0u) + (line.stopBits == 2 ? 2u : 1u);
-  p->charMicroseconds = bits * 1000000u / static_cast<uint32_t>(line.baudRate);
+  p->charMicroseconds = CharMicroseconds(line);
   COMMTIMEOUTS timeouts{};
   if (!GetCommTimeouts(p->handle, &timeouts)) return false;
   // No time-outs: every wait is bounded by the overlapped calls instead.

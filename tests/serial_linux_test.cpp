@@ -73,3 +73,17 @@ TEST(LineTermios, SettingsThePortCannotTakeAreRefused) {
 }
 
 }  // namespace
+
+namespace {
+
+// The transmit-empty wait sleeps for the queued bytes' time on the line.
+TEST(LineTime, CountsStartParityAndStopBitsAndBoundsTheSleep) {
+  EXPECT_EQ(os::CharMicroseconds({9600, 0, 8, 0}), 1041u) << "8N1: 10 bits";
+  EXPECT_EQ(os::CharMicroseconds({9600, 2, 7, 0}), 1041u) << "7E1: 10 bits";
+  EXPECT_EQ(os::CharMicroseconds({1200, 2, 8, 2}), 10000u) << "8E2: 12 bits";
+  EXPECT_EQ(os::DrainSleepMs(3, 1041, 256), 4u) << "three bytes at 9600 baud, rounded up";
+  EXPECT_EQ(os::DrainSleepMs(0, 1041, 256), 1u) << "an empty queue with a byte in the shift register";
+  EXPECT_EQ(os::DrainSleepMs(4096, 10000, 30), 30u) << "never past the time left";
+}
+
+}  // namespace
