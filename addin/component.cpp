@@ -27,6 +27,8 @@ Result Guarded(Result fallback, Body body) {
   }
 }
 
+using CallLock = std::lock_guard<std::mutex>;
+
 const text16* HostCopy(IMemoryManager* memory, const text16* text) {
   if (text == nullptr) return nullptr;
   return CopyToHost(memory, text, TextLength(text, SIZE_MAX));
@@ -62,6 +64,7 @@ void DestroyComponent(IComponentBase* component) {
 // ---- IInitDoneBase ------------------------------------------------------------
 
 bool Vestra_Scale_nLP::Init(void* connection) {
+  const CallLock lock(calls_);
   connection_ = static_cast<IAddInDefBase*>(connection);
   if (connection_ == nullptr) return false;
   text16 profile[sizeof kClassName / sizeof kClassName[0]];
@@ -71,6 +74,7 @@ bool Vestra_Scale_nLP::Init(void* connection) {
 }
 
 bool Vestra_Scale_nLP::setMemManager(void* memoryManager) {
+  const CallLock lock(calls_);
   memory_ = static_cast<IMemoryManager*>(memoryManager);
   return memory_ != nullptr;
 }
@@ -82,6 +86,7 @@ void Vestra_Scale_nLP::Done() {}
 // ---- ILanguageExtenderBase: name and properties -------------------------------
 
 bool Vestra_Scale_nLP::RegisterExtensionAs(text16** name) {
+  const CallLock lock(calls_);
   if (memory_ == nullptr || name == nullptr) return false;
   Guarded<const text16*>(nullptr, [&] {
     text16* copy = CopyToHost(memory_, kClassName, sizeof kClassName / sizeof kClassName[0] - 1);
@@ -96,17 +101,20 @@ long Vestra_Scale_nLP::GetNProps() { return kPropertyCount; }
 long Vestra_Scale_nLP::FindProp(const text16* name) { return FindProperty(name); }
 
 const text16* Vestra_Scale_nLP::GetPropName(long num, long lang) {
+  const CallLock lock(calls_);
   if (num < 0 || num >= kPropertyCount) return nullptr;
   return HostCopy(memory_, NameIn(kProperties[num], lang));
 }
 
 bool Vestra_Scale_nLP::GetPropVal(long num, tVariant* value) {
+  const CallLock lock(calls_);
   if (num != 0 || value == nullptr) return false;
   SetInt(value, propertyValue_);
   return true;
 }
 
 bool Vestra_Scale_nLP::SetPropVal(long num, tVariant* value) {
+  const CallLock lock(calls_);
   if (num != 0 || value == nullptr) return false;
   value->vt = VTYPE_I4;
   propertyValue_ = value->lVal;
@@ -123,6 +131,7 @@ long Vestra_Scale_nLP::GetNMethods() { return kMethodCount; }
 long Vestra_Scale_nLP::FindMethod(const text16* name) { return addin::FindMethod(name); }
 
 const text16* Vestra_Scale_nLP::GetMethodName(long num, long lang) {
+  const CallLock lock(calls_);
   if (!IsMethod(num)) return nullptr;
   return HostCopy(memory_, NameIn(kMethods[num].name, lang));
 }
@@ -144,6 +153,7 @@ bool Vestra_Scale_nLP::CallAsFunc(long method, tVariant* result, tVariant* param
   // A call with fewer arguments than the method reads is malformed.
   if (m.params > 0 && (params == nullptr || count < m.params)) return false;
   return Guarded(false, [&] {
+    const CallLock lock(calls_);
     CallContext context{driver_, memory_};
     return m.call(context, result, params);
   });
@@ -153,6 +163,7 @@ bool Vestra_Scale_nLP::CallAsFunc(long method, tVariant* result, tVariant* param
 
 void Vestra_Scale_nLP::SetLocale(const text16* locale) {
   if (locale == nullptr) return;
+  const CallLock lock(calls_);
 #if defined(_WIN32)
   _wsetlocale(LC_ALL, reinterpret_cast<const wchar_t*>(locale));
 #else

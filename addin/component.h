@@ -2,6 +2,8 @@
 // The component class the host creates: its three interfaces, the property
 // and the call entry into the driver.
 
+#include <mutex>
+
 #include "addin/host_api.h"
 #include "driver/driver.h"
 
@@ -47,6 +49,9 @@ class Vestra_Scale_nLP final : public IComponentBase {
   void ADDIN_API SetLocale(const text16* locale) override;
 
  private:
+  // One call at a time: the host may call one component from several
+  // threads, and its devices and settings are not to be shared mid-call.
+  std::mutex calls_;
   IAddInDefBase* connection_ = nullptr;
   IMemoryManager* memory_ = nullptr;
   pesolan::ScaleDriver driver_;

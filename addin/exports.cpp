@@ -6,7 +6,6 @@
 #include <new>
 
 #include "addin/component.h"
-#include "channel/slot_table.h"
 #include "platform/os.h"
 
 #if defined(_WIN32)
@@ -29,7 +28,6 @@ struct LibraryLifetime {
     constexpr size_t units = sizeof kClassNames / sizeof kClassNames[0];
     g_classNames = new (std::nothrow) text16[units]();
     if (g_classNames != nullptr) std::copy(kClassNames, kClassNames + units, g_classNames);
-    pesolan::ResetSlotTable();
   }
   ~LibraryLifetime() {
     os::Sleep(kUnloadPauseMs);

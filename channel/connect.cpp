@@ -1,69 +1,72 @@
 #include "channel/connect.h"
 
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
+#include <mutex>
 
-#include "channel/error_codes.h"
+#include "channel/decimal_separator.h"
+#include "channel/device_errors.h"
+#include "channel/slot_table.h"
+#include "platform/os.h"
 
 namespace pesolan {
 namespace {
 
 constexpr uint32_t kReadyPollMs = 8;
 constexpr uint32_t kReadyWaitMs = 640;
-// The port travels as decimal text in a buffer of 8 characters.
-constexpr int32_t kLowestTcpPortText = -999999;
-constexpr int32_t kHighestTcpPortText = 9999999;
+// Anything else would reach the system's resolver as text that it may take
+// modulo 65536 (70000 becomes 4464): another service, not the scale.
+constexpr int32_t kLowestTcpPort = 1;
+constexpr int32_t kHighestTcpPort = 65535;
 
-void UpdateDecimalSeparator() {
-  if (std::atof("0.102") > 0) {
-    DecimalSeparator = '.';
-  } else if (std::atof("0,102") > 0) {
-    DecimalSeparator = ',';
-  }
+// A probe opens every port for a moment. Within the process, probes and
+// opens take turns, so that a device connecting in one thread never finds
+// its port held by another thread's probe.
+std::mutex g_portTurns;
+
+os::SerialPort OpenSerialPort(int32_t rsPort) {
+  if (rsPort < 1 || rsPort > os::kMaxPort) return nullptr;
+  const std::lock_guard<std::mutex> turn(g_portTurns);
+  return os::OpenSerial(rsPort);
 }
 
-// The serial branch of OpenChannel, working on the copy of the slot.
-bool OpenSerialChannel(DeviceHandle& handle, DeviceSlot& copy, int32_t rsPort) {
-  const os::SerialPort port = (rsPort >= 1 && rsPort <= os::kMaxPort) ? os::OpenSerial(rsPort) : nullptr;
+// The serial branch of OpenChannel, on the device's own claimed slot.
+bool OpenSerialChannel(DeviceHandle& handle, DeviceSlot& slot, int32_t rsPort) {
+  const os::SerialPort port = OpenSerialPort(rsPort);
   if (port == nullptr) {
-    copy.errorCode = Port_Open_Error;
-    RecordError(handle, Port_Open_Error);
+    RecordPortOpenError(handle);
     return false;
   }
-  if (copy.errorCode == Port_Open_Error) copy.errorCode = NoError;
   ClearError(handle, Port_Open_Error);
-  const os::LineSettings line{copy.settings.baudRate, copy.settings.parity, copy.settings.byteSize,
-                              copy.settings.stopBits};
+  const os::LineSettings line{slot.settings.baudRate, slot.settings.parity, slot.settings.byteSize,
+                              slot.settings.stopBits};
   if (!os::ConfigureSerial(port, line)) {
     // A port that refuses its line settings cannot be used: say so.
     os::CloseSerial(port);
-    copy.errorCode = Port_Open_Error;
-    RecordError(handle, Port_Open_Error);
+    RecordPortOpenError(handle);
     return false;
   }
-  copy.comHandle = port;
+  slot.comHandle = port;
   return true;
 }
 
 // The TCP branch of OpenChannel. Every failure leaves Tcp_Connect_Error in
 // the slot (not in the handle's guard), as a refused connection does.
-bool OpenTcpChannel(DeviceSlot& copy) {
+bool OpenTcpChannel(const DeviceHandle& handle, DeviceSlot& slot) {
   char service[8];
-  const int32_t port = copy.settings.tcpPort;
-  if (port < kLowestTcpPortText || port > kHighestTcpPortText || !os::NetStartup()) {
-    copy.errorCode = Tcp_Connect_Error;
+  const int32_t port = slot.settings.tcpPort;
+  if (port < kLowestTcpPort || port > kHighestTcpPort || !os::NetStartup()) {
+    RecordTcpConnectError(handle);
     return false;
   }
   std::snprintf(service, sizeof service, "%d", static_cast<int>(port));
-  const os::Socket s = os::TcpConnect(copy.settings.ip, service);
+  const os::Socket s = os::TcpConnect(slot.settings.ip, service);
   if (s == os::kNoSocket) {
     os::NetCleanup();
-    copy.errorCode = Tcp_Connect_Error;
+    RecordTcpConnectError(handle);
     return false;
   }
-  if (copy.errorCode == Tcp_Connect_Error) copy.errorCode = NoError;
-  copy.socket = s;
+  ClearTcpConnectError(handle);
+  slot.socket = s;
   return true;
 }
 
@@ -80,36 +83,46 @@ void CloseChannel(DeviceSlot& slot) {
   }
 }
 
+// The kind of channel for connType, after recording what the settings
+// mean for the device's error; Channel_None when they name no channel.
+int32_t ChooseChannel(DeviceHandle& handle, int32_t connType) {
+  if (connType == 1) {
+    int32_t list[os::kMaxPort];
+    if (ProbePorts(list) == 0) {
+      RecordError(handle, No_Serial_Ports);
+    } else {
+      ClearError(handle, No_Serial_Ports);
+    }
+    return Serial;
+  }
+  if (connType == 2) return Tcp;
+  RecordError(handle, Channel_Settings_Error);
+  return Channel_None;
+}
+
 }  // namespace
 
 bool Connect(DeviceHandle& handle, const ChannelSettings& settings) {
-  DeviceSlot record;
-  const int index = FindSlot(0);
+  // Reserved at once, so that a device connecting in another thread cannot
+  // take the same slot while this one probes its ports.
+  const int index = ReserveSlot();
   if (index < 0) {
     RecordError(handle, Too_Many_Instances);
     return false;
   }
   ClearError(handle, Too_Many_Instances);
-  if (settings.connType == 1) {
-    int32_t list[os::kMaxPort];
-    if (ProbePorts(handle, list) == 0) {
-      RecordError(handle, No_Serial_Ports);
-    } else {
-      ClearError(handle, No_Serial_Ports);
-    }
-    record.channelKind = Serial;
-  } else if (settings.connType == 2) {
-    record.channelKind = Tcp;
-  } else {
-    RecordError(handle, Channel_Settings_Error);
+  DeviceSlot record;
+  record.channelKind = ChooseChannel(handle, settings.connType);
+  if (record.channelKind == Channel_None) {
+    CancelReservation(index);
     return false;
   }
   ClearError(handle, Channel_Settings_Error);
 
   record.key = handle.key;
-  record.errorCode = handle.lastError;
+  CarryErrorIntoSlot(handle, record);
   record.settings = settings;
-  SlotTable[index] = record;
+  FillSlot(index, record);
 
   if (GetError(handle) != NoError) return false;
   if (!OpenChannel(handle, handle.key, settings.rsPort)) return false;
@@ -119,27 +132,20 @@ bool Connect(DeviceHandle& handle, const ChannelSettings& settings) {
 }
 
 bool OpenChannel(DeviceHandle& handle, int32_t key, int32_t rsPort) {
-  const int index = FindSlot(key);
-  if (index < 0 || key == 0) return false;
-  DeviceSlot copy = SlotTable[index];
-  bool opened = false;
-  if (copy.channelKind == Serial) {
-    opened = OpenSerialChannel(handle, copy, rsPort);
-  } else if (copy.channelKind == Tcp) {
-    opened = OpenTcpChannel(copy);
-  }
-  // RecordError may have written the slot's code; the copy carries it too.
-  SlotTable[index] = copy;
-  return opened;
+  const int index = key != 0 ? FindSlot(key) : -1;
+  if (index < 0) return false;
+  DeviceSlot& slot = SlotTable[index];
+  if (slot.channelKind == Serial) return OpenSerialChannel(handle, slot, rsPort);
+  if (slot.channelKind == Tcp) return OpenTcpChannel(handle, slot);
+  return false;
 }
 
-int ProbePorts(DeviceHandle& handle, int32_t* list) {
+int ProbePorts(int32_t* list) {
+  const std::lock_guard<std::mutex> turn(g_portTurns);
   int count = 0;
   for (int port = 1; port <= os::kMaxPort; ++port) {
-    if (os::ProbeSerial(port) != os::PortPresence::Absent) handle.ports[count++] = port;
+    if (os::ProbeSerial(port) != os::PortPresence::Absent) list[count++] = port;
   }
-  handle.portCount = count;
-  std::memcpy(list, handle.ports, sizeof(int32_t) * static_cast<size_t>(count));
   return count;
 }
 
@@ -151,7 +157,7 @@ bool Disconnect(DeviceHandle& handle) {
   os::Sleep(kReadyPollMs);
   while (os::Since(start) < kReadyWaitMs && !slot.ready) os::Sleep(kReadyPollMs);
   CloseChannel(slot);
-  slot.key = 0;
+  FreeSlot(index);
   return true;
 }
 

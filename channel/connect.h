@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
+#include "channel/channel_settings.h"
 #include "channel/device_handle.h"
-#include "channel/slot_table.h"
 
 namespace pesolan {
 
@@ -16,9 +16,9 @@ bool Connect(DeviceHandle& handle, const ChannelSettings& settings);
 // Opens the channel of the slot that bears key; called by Connect right
 // after it claimed that slot.
 bool OpenChannel(DeviceHandle& handle, int32_t key, int32_t rsPort);
-// Fills the handle's port list and list (room for os::kMaxPort entries) with
-// the serial ports that exist, ascending; returns their count.
-int ProbePorts(DeviceHandle& handle, int32_t* list);
+// Fills list (room for os::kMaxPort entries) with the serial ports that
+// exist, ascending; returns their count.
+int ProbePorts(int32_t* list);
 // Closes the device's channel and frees its slot. Always true.
 bool Disconnect(DeviceHandle& handle);
 

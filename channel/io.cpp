@@ -139,6 +139,10 @@ int GatherTcp(os::Socket s, uint8_t* held) {
 
 }  // namespace
 
+int ChannelIndex(const DeviceHandle& handle) { return FindSlot(handle.key); }
+
+int32_t ChannelKindAt(int index) { return ChannelOf(index).kind; }
+
 bool PurgeChannel(int index) {
   const Channel ch = ChannelOf(index);
   if (ch.serial()) return os::PurgeSerial(ch.port);

@@ -5,10 +5,18 @@
 
 #include <cstdint>
 
+#include "channel/device_handle.h"
+
 namespace pesolan {
 
 constexpr int kReplySize = 22;    // longest reply gathered by ReadReply
 constexpr int kRequestSize = 22;  // longest request SendBytes takes
+
+// The index of the device's slot, by which the operations below reach its
+// channel; -1 when the device holds none.
+int ChannelIndex(const DeviceHandle& handle);
+// Serial or Tcp: the kind of channel the slot at index uses.
+int32_t ChannelKindAt(int index);
 
 // Discards what is pending (TCP: drains, then waits 80 ms after the last
 // byte read, or 200 ms when nothing came).

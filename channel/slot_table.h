@@ -1,30 +1,20 @@
 #pragma once
 // The process-wide table of 256 device slots, shared by every component
-// object of the process, and the decimal separator that lives beside it.
+// object of the process, whichever thread it runs on.
+//
+// A slot's key is only read and written under the table's lock, so that
+// claiming, finding and freeing slots are safe from several threads. The
+// other fields of a claimed slot belong to the device that holds it and are
+// used only by the call that is using that device.
 
 #include <cstdint>
 
-#include "channel/weight_reading.h"
+#include "channel/channel_settings.h"
 #include "platform/os.h"
 
 namespace pesolan {
 
 constexpr int kSlotCount = 256;
-constexpr int kIpSize = 16;  // 15 characters and the NUL
-
-enum ChannelKind : int32_t { Channel_None = 0, Serial = 1, Tcp = 2 };
-
-// The channel part of a device's configuration.
-struct ChannelSettings {
-  int32_t connType = 0;  // 1 RS-232, 2 TCP client
-  int32_t rsPort = 0;    // COM1 is 1
-  int32_t tcpPort = 0;
-  int32_t baudRate = 9600;
-  uint8_t parity = 0;    // Windows coding: 0 none, 2 even
-  uint8_t byteSize = 8;
-  uint8_t stopBits = 0;  // Windows coding: 0 is one stop bit
-  char ip[kIpSize] = {};
-};
 
 struct DeviceSlot {
   int32_t key = 0;  // 0: the slot is free
@@ -34,18 +24,28 @@ struct DeviceSlot {
   bool ready = false;
   os::Socket socket = os::kNoSocket;
   int32_t channelKind = Channel_None;
-  WeightReading lastReading;
 };
 
+// Every slot starts with its defaults when the library is loaded.
 extern DeviceSlot SlotTable[kSlotCount];
-// '.' or ',': what the C runtime's text-to-number conversion accepts under
-// the current locale. Set each time a channel opens.
-extern char DecimalSeparator;
 
-// Sets every slot to its defaults (done once when the library is loaded).
+// Sets every slot to its defaults again.
 void ResetSlotTable();
 // Index of the first slot whose key equals key, or -1. Key 0 finds the
-// lowest free slot.
+// lowest free slot that no device has reserved.
 int FindSlot(int32_t key);
+// Reserves the lowest free slot for a device that is being connected, so
+// that no other device can take it; -1 when every slot is taken.
+int ReserveSlot();
+// Writes the whole record (with its non-zero key) into a reserved slot: the
+// device now holds it.
+void FillSlot(int index, const DeviceSlot& record);
+// Gives a reserved slot back unfilled.
+void CancelReservation(int index);
+// Frees a claimed slot; its other fields stay until the next claim.
+void FreeSlot(int index);
+// A new device key from the process-wide counter: never 0, and never the key
+// of a claimed slot.
+int32_t TakeKey();
 
 }  // namespace pesolan

@@ -1,7 +1,5 @@
 #include "driver/device_registry.h"
 
-#include <cstring>
-
 #include "channel/connect.h"
 #include "platform/os.h"
 
@@ -28,13 +26,9 @@ int32_t DeviceRegistry::OpenDevice(const ConnectionSettings& settings) {
   entry->allowUnstable = settings.allowUnstable;
   entry->handle = std::move(handle);
   if (Connect(*entry->handle, entry->channel)) {
-    entry->errorCode = 0;
-    entry->errorText[0] = '\0';
     lastError.Clear();
   } else if (GetError(*entry->handle) != NoError) {
     lastError.TakeFrom(*entry->handle);
-    entry->errorCode = lastError.code;
-    std::memcpy(entry->errorText, lastError.text, sizeof entry->errorText);
   }
   return number;
 }

@@ -4,9 +4,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "channel/channel_settings.h"
 #include "channel/device_handle.h"
-#include "channel/error_codes.h"
-#include "channel/slot_table.h"
 #include "driver/settings.h"
 #include "protocol/reading.h"
 
@@ -21,8 +20,6 @@ struct DeviceEntry {
   float tare = 0.0f;
   uint8_t allowUnstable = 0;  // copied at opening; readings use the component's
   int32_t unit = 0;
-  int32_t errorCode = 0;
-  char errorText[kMessageSize] = {};
 };
 
 class DeviceRegistry {

@@ -2,7 +2,6 @@
 
 #include <climits>
 #include <cstdio>
-#include <cstring>
 
 #include "channel/connect.h"
 #include "platform/os.h"
@@ -37,9 +36,8 @@ int32_t DeviceNumberOf(const char* text) {
 }
 
 std::u16string ScaleDriver::Parameters() {
-  DeviceHandle probe;  // claims no slot
   int32_t ports[os::kMaxPort];
-  const int count = ProbePorts(probe, ports);
+  const int count = ProbePorts(ports);
   return SettingsDocument(ports, count);
 }
 
@@ -51,10 +49,8 @@ void ScaleDriver::UpdateLastError(const DeviceEntry& entry) {
   }
 }
 
-int32_t ScaleDriver::ReportedUnit(const DeviceEntry& entry) const {
-  if (entry.unit != Unit_AsOnScale) return entry.unit;
-  const int index = FindSlot(entry.handle->key);
-  return index >= 0 ? SlotTable[index].lastReading.unit : Unit_AsOnScale;
+int32_t ScaleDriver::ReportedUnit(const DeviceEntry& entry, const WeightReading& reading) {
+  return entry.unit != Unit_AsOnScale ? entry.unit : reading.unit;
 }
 
 bool ScaleDriver::DeviceTest(char* report) {
@@ -65,10 +61,11 @@ bool ScaleDriver::DeviceTest(char* report) {
   bool ok = false;
   if (entry != nullptr) {
     char weight[kWeightTextSize] = {};
+    WeightReading reading;
     ok = ReadWeight({*entry->handle, entry->tare, entry->unit}, settings.allowUnstable != 0, devices.lastError,
-                    nullptr, weight);
+                    nullptr, weight, &reading);
     if (ok) {
-      const int32_t unit = ReportedUnit(*entry);
+      const int32_t unit = ReportedUnit(*entry, reading);
       const char* suffix = unit >= 1 && unit <= 4 ? kUnitSuffix[unit] : "";
       std::snprintf(report, kReportSize, "%s%s%s", kWeightIs, weight, suffix);
     } else {
@@ -87,12 +84,8 @@ bool ScaleDriver::DeviceTest(char* report) {
 bool ScaleDriver::Calibrate(int32_t number) {
   DeviceEntry* entry = devices.FindDevice(number);
   if (entry == nullptr || GetError(*entry->handle) != NoError) return false;
-  RecordError(*entry->handle, Tare_Not_Supported);
-  const int index = FindSlot(entry->handle->key);
-  if (index >= 0) SlotTable[index].errorCode = Tare_Not_Supported;
+  RecordTareNotSupported(*entry->handle);
   devices.lastError.TakeFrom(*entry->handle);
-  entry->errorCode = devices.lastError.code;
-  std::memcpy(entry->errorText, devices.lastError.text, sizeof entry->errorText);
   return false;
 }
 

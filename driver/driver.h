@@ -47,7 +47,7 @@ class ScaleDriver {
 
  private:
   void UpdateLastError(const DeviceEntry& entry);
-  int32_t ReportedUnit(const DeviceEntry& entry) const;
+  static int32_t ReportedUnit(const DeviceEntry& entry, const WeightReading& reading);
 };
 
 }  // namespace pesolan

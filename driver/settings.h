@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "channel/slot_table.h"
+#include "channel/channel_settings.h"
 
 namespace pesolan {
 

@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "channel/error_codes.h"
+#include "channel/channel_settings.h"
+#include "channel/device_errors.h"
 #include "channel/io.h"
-#include "channel/slot_table.h"
 #include "platform/os.h"
 #include "protocol/weight.h"
 
@@ -27,27 +27,26 @@ constexpr uint32_t kTcpPauseAfterSendMs = 168;
 constexpr int kLineBufferSize = 64;
 
 struct Dialogue {
+  const DeviceHandle& device;
   int index;
   int32_t kind;
-  int32_t pendingCode;
   uint32_t startTick;
+  WeightReading* reading;
   uint8_t line[kLineBufferSize] = {};
 };
 
-bool StoreReading(const Dialogue& d, const WeightReading& reading) {
-  DeviceSlot& slot = SlotTable[d.index];
-  if (d.pendingCode == Unknown_Data) slot.errorCode = NoError;
-  slot.lastReading = reading;
+// A parsed line is the dialogue's result, and clears an Unknown_Data that an
+// earlier dialogue left.
+bool ParseAndStore(const Dialogue& d, int length) {
+  WeightReading parsed;
+  if (!ParseWeightLine(d.line, length, &parsed)) return false;
+  ClearUnknownData(d.device);
+  *d.reading = parsed;
   return true;
 }
 
-bool ParseAndStore(const Dialogue& d, int length) {
-  WeightReading reading;
-  return ParseWeightLine(d.line, length, &reading) && StoreReading(d, reading);
-}
-
 bool GiveUpOnUnknownData(const Dialogue& d) {
-  if (d.pendingCode == NoError) SlotTable[d.index].errorCode = Unknown_Data;
+  RecordUnknownData(d.device);
   return false;
 }
 
@@ -112,12 +111,11 @@ bool RequestAtOnce(Dialogue& d) {
 
 }  // namespace
 
-bool ExchangeWeight(DeviceHandle& handle) {
-  const int index = FindSlot(handle.key);
+bool ExchangeWeight(const DeviceHandle& handle, WeightReading* reading) {
+  *reading = WeightReading{};
+  const int index = ChannelIndex(handle);
   if (index < 0) return false;
-  DeviceSlot& slot = SlotTable[index];
-  slot.lastReading = WeightReading{};
-  Dialogue d{index, slot.channelKind, slot.errorCode, os::Tick()};
+  Dialogue d{handle, index, ChannelKindAt(index), os::Tick(), reading};
   if (WaitForData(index)) return ReadStream(d);
   return RequestStepwise(d) || RequestAtOnce(d);
 }

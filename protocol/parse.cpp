@@ -1,6 +1,6 @@
 #include <cstdlib>
 
-#include "channel/slot_table.h"
+#include "channel/decimal_separator.h"
 #include "protocol/weight.h"
 
 namespace pesolan {
@@ -32,6 +32,7 @@ bool ParseWeightLine(const uint8_t* bytes, int length, WeightReading* reading) {
   bool inNumber = false, numberEnded = false, negative = false, point = false;
   char number[kNumberTextSize] = {};
   int kept = 0, fromPoint = 0;
+  const char separator = DecimalSeparator.load();
 
   for (int i = 0; i < length; ++i) {
     const uint8_t b = bytes[i];
@@ -46,7 +47,7 @@ bool ParseWeightLine(const uint8_t* bytes, int length, WeightReading* reading) {
     if (inNumber) {
       if (kept == kNumberTextSize - 1) break;  // a sixteenth character is not kept
       if (b == '.') point = true;
-      number[kept++] = b == '.' ? DecimalSeparator : static_cast<char>(b);
+      number[kept++] = b == '.' ? separator : static_cast<char>(b);
       if (point) ++fromPoint;
     }
     if (numberEnded && unit == Unit_AsOnScale) unit = UnitOf(b);

@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "channel/slot_table.h"
 #include "protocol/exchange.h"
 
 namespace pesolan {
@@ -17,22 +16,22 @@ bool Failed(const DeviceHandle& handle, ErrorRecord& lastError, double* number) 
 }  // namespace
 
 bool ReadWeight(const WeightSource& device, bool allowUnstable, ErrorRecord& lastError, double* number,
-                char* text) {
+                char* text, WeightReading* parsed) {
   DeviceHandle& handle = device.handle;
-  if (!ExchangeWeight(handle)) {
+  WeightReading reading;
+  const bool exchanged = ExchangeWeight(handle, &reading);
+  if (parsed != nullptr) *parsed = reading;
+  if (!exchanged) {
     RecordError(handle, No_Data_From_Scale);
     return Failed(handle, lastError, number);
   }
-  const int index = FindSlot(handle.key);
-  const WeightReading reading = index >= 0 ? SlotTable[index].lastReading : WeightReading{};
   const float net = reading.value - device.tare;
   FormattedWeight weight{};
   if (!FormatWeight(ConvertWeight(static_cast<double>(net), reading.unit, device.unit), reading, device.unit,
                     &weight)) {
-    // A weight too large for its text is data the driver cannot use; the
-    // code goes into the slot like the exchange's, so the next good reading
-    // clears it.
-    if (index >= 0 && GetError(handle) == NoError) SlotTable[index].errorCode = Unknown_Data;
+    // A weight too large for its text is data the driver cannot use: the
+    // exchange's code for it, so the next good reading clears it.
+    RecordUnknownData(handle);
     return Failed(handle, lastError, number);
   }
   if (GetError(handle) == No_Data_From_Scale) {

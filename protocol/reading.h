@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
+#include "channel/device_errors.h"
 #include "channel/device_handle.h"
-#include "channel/error_codes.h"
 #include "protocol/weight.h"
 
 namespace pesolan {
@@ -33,8 +33,10 @@ struct WeightSource {
 // Reads the device's weight. number (optional) gets the weight, 0 when no
 // weight came; text (optional, kWeightTextSize zeroed bytes) gets its
 // characters without a terminator. allowUnstable is the component's current
-// setting; lastError its record. True when a weight was read and may be used.
+// setting; lastError its record. parsed (optional) gets the line as the scale
+// gave it, all zero when none came. True when a weight was read and may be
+// used.
 bool ReadWeight(const WeightSource& device, bool allowUnstable, ErrorRecord& lastError, double* number,
-                char* text);
+                char* text, WeightReading* parsed = nullptr);
 
 }  // namespace pesolan

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "channel/weight_reading.h"
+#include "protocol/weight_reading.h"
 
 namespace pesolan {
 

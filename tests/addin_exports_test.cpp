@@ -60,7 +60,7 @@ TEST_F(Exports, OnlyTheAddInInterfaceIsVisible) {
   EXPECT_EQ(*n, 0);
   EXPECT_NE(dlsym(self, "_ZN8CPesolanC1Ev"), nullptr);
   EXPECT_EQ(dlsym(self, "_ZN7pesolan9SlotTableE"), nullptr) << "internals stay hidden";
-  EXPECT_EQ(dlsym(self, "_ZN7pesolan14ExchangeWeightERNS_12DeviceHandleE"), nullptr);
+  EXPECT_EQ(dlsym(self, "_ZN7pesolan14ExchangeWeightERKNS_12DeviceHandleEPNS_13WeightReadingE"), nullptr);
   dlclose(self);
 }
 #endif

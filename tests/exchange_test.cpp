@@ -29,10 +29,14 @@ struct Scale {
   }
   ~Scale() { UnmapAllPorts(); }
   DeviceSlot& slot() { return SlotTable[SlotOf(device)]; }
-  const WeightReading& reading() { return slot().lastReading; }
+  // One dialogue; its reading is kept for reading().
+  bool Exchange() { return ExchangeWeight(device, &last); }
+  const WeightReading& reading() const { return last; }
 
   std::unique_ptr<SimProcess> sim;
   DeviceHandle device;
+  // Not zero, so that a reset shows.
+  WeightReading last{Stability_Stable, 1, 1, 9.5f, Unit_Tonne};
   bool connected = false;
 };
 
@@ -49,7 +53,7 @@ INSTANTIATE_TEST_SUITE_P(BothChannels, Exchange, ::testing::Values(false, true),
 TEST_P(Exchange, StreamingScaleGivesItsWeightLine) {
   Scale s(serial(), {"--mode", "stream", "--weight", "-1.25", "--unit", "g"});
   ASSERT_TRUE(s.connected);
-  ASSERT_TRUE(ExchangeWeight(s.device));
+  ASSERT_TRUE(s.Exchange());
   EXPECT_EQ(s.reading().stability, Stability_Stable);
   EXPECT_FLOAT_EQ(s.reading().value, -1.25f);
   EXPECT_EQ(s.reading().unit, Unit_Gram);
@@ -60,14 +64,14 @@ TEST_P(Exchange, StreamingScaleGivesItsWeightLine) {
 TEST_P(Exchange, SixteenByteLineIsParsed) {
   Scale s(serial(), {"--line", "ST,GS,  12.345kg"});
   ASSERT_TRUE(s.connected);
-  ASSERT_TRUE(ExchangeWeight(s.device));
+  ASSERT_TRUE(s.Exchange());
   EXPECT_FLOAT_EQ(s.reading().value, 12.345f);
 }
 
 TEST_P(Exchange, FifteenByteLinesAreCountedUntilTheBudgetEndsWithCode8) {
   Scale s(serial(), {"--line", "ST,GS, 12.345kg"});
   ASSERT_TRUE(s.connected);
-  EXPECT_FALSE(ExchangeWeight(s.device));
+  EXPECT_FALSE(s.Exchange());
   char message[kMessageSize];
   EXPECT_EQ(GetError(s.device, message), Unknown_Data);
   EXPECT_EQ(Cp1251ToUtf8(message), "Обнаружены неизвестные данные.");
@@ -78,7 +82,7 @@ TEST_P(Exchange, LongLinesThatNeverParseAreBoundedByTheBudgetToo) {
   Scale s(serial(), {"--mode", "junk-long"});
   ASSERT_TRUE(s.connected);
   Stopwatch watch;
-  EXPECT_FALSE(ExchangeWeight(s.device));
+  EXPECT_FALSE(s.Exchange());
   EXPECT_EQ(GetError(s.device), Unknown_Data);
   EXPECT_LT(watch.ms(), 1000 + kSlack) << "the scale keeps streaming; only the budget ends this";
 }
@@ -86,12 +90,12 @@ TEST_P(Exchange, LongLinesThatNeverParseAreBoundedByTheBudgetToo) {
 TEST_P(Exchange, TwentyByteLineFitsButTwentyOneWrapsAndIsNeverSeen) {
   Scale fits(serial(), {"--line", "ST,GS,      12.345kg"});
   ASSERT_TRUE(fits.connected);
-  ASSERT_TRUE(ExchangeWeight(fits.device));
+  ASSERT_TRUE(fits.Exchange());
   EXPECT_FLOAT_EQ(fits.reading().value, 12.345f);
 
   Scale wraps(serial(), {"--line", "ST,GS,       12.345kg"});
   ASSERT_TRUE(wraps.connected);
-  EXPECT_FALSE(ExchangeWeight(wraps.device));
+  EXPECT_FALSE(wraps.Exchange());
   EXPECT_EQ(GetError(wraps.device), Unknown_Data);
 }
 
@@ -101,7 +105,7 @@ TEST(StreamExchange, LineInProgressAtTheStartIsDropped) {
   Scale s(false, {"--line", "USS,GS,  12.345kg"});
   ASSERT_TRUE(s.connected);
   for (int i = 0; i < 3; ++i) {
-    ASSERT_TRUE(ExchangeWeight(s.device));
+    ASSERT_TRUE(s.Exchange());
     EXPECT_EQ(s.reading().stability, Stability_Unstable) << "reading " << i;
   }
 }
@@ -111,7 +115,7 @@ TEST(StreamExchange, ScaleThatStopsSendingEndsAtTheTimeLimitWithoutCode) {
   ASSERT_TRUE(s.connected);
   os::Sleep(30);  // the first line is pending: the purge takes it and waits 80 ms
   Stopwatch watch;
-  EXPECT_FALSE(ExchangeWeight(s.device));
+  EXPECT_FALSE(s.Exchange());
   EXPECT_GE(watch.ms(), 256 - kTickSlack);
   EXPECT_LT(watch.ms(), 1100) << "a request dialogue would have taken over 1.1 s";
   EXPECT_EQ(GetError(s.device), NoError);
@@ -123,7 +127,7 @@ TEST_P(Exchange, RequestScaleIsReadTheFirstWay) {
   Scale s(serial(), {"--mode", "request", "--weight", "3.5", "--unit", "t"});
   ASSERT_TRUE(s.connected);
   Stopwatch watch;
-  ASSERT_TRUE(ExchangeWeight(s.device));
+  ASSERT_TRUE(s.Exchange());
   EXPECT_FLOAT_EQ(s.reading().value, 3.5f);
   EXPECT_EQ(s.reading().unit, Unit_Tonne);
   // TCP: 200 ms purge, 168 ms after each send, 80 ms silence after each reply.
@@ -135,13 +139,13 @@ TEST_P(Exchange, RequestScaleIsReadTheFirstWay) {
 TEST_P(Exchange, ScaleThatDoesNotAckIsAskedWithEnqDc1) {
   Scale nak(serial(), {"--mode", "request", "--enq-reply", "nak"});
   ASSERT_TRUE(nak.connected);
-  ASSERT_TRUE(ExchangeWeight(nak.device));
+  ASSERT_TRUE(nak.Exchange());
   EXPECT_FLOAT_EQ(nak.reading().value, 12.345f);
 
   Scale mute(serial(), {"--mode", "request", "--enq-reply", "none"});
   ASSERT_TRUE(mute.connected);
   Stopwatch watch;
-  ASSERT_TRUE(ExchangeWeight(mute.device));
+  ASSERT_TRUE(mute.Exchange());
   // The first way waits out its whole first reply before the second way.
   EXPECT_GE(watch.ms(), (serial() ? 300 + 350 + 80 : 200 + 168 + 300 + 168 + 80) - kTickSlack);
   EXPECT_LT(watch.ms(), 1000 + kSlack);
@@ -150,12 +154,12 @@ TEST_P(Exchange, ScaleThatDoesNotAckIsAskedWithEnqDc1) {
 TEST_P(Exchange, SecondWayRejectsRepliesOfTenBytesOrFewer) {
   Scale tenBytes(serial(), {"--mode", "request", "--enq-reply", "nak", "--line", "ST 1.5kg"});
   ASSERT_TRUE(tenBytes.connected);
-  EXPECT_FALSE(ExchangeWeight(tenBytes.device));
+  EXPECT_FALSE(tenBytes.Exchange());
   EXPECT_EQ(GetError(tenBytes.device), NoError) << "request failures set no code";
 
   Scale elevenBytes(serial(), {"--mode", "request", "--enq-reply", "nak", "--line", "ST 12.5kg"});
   ASSERT_TRUE(elevenBytes.connected);
-  ASSERT_TRUE(ExchangeWeight(elevenBytes.device));
+  ASSERT_TRUE(elevenBytes.Exchange());
   EXPECT_FLOAT_EQ(elevenBytes.reading().value, 12.5f);
 }
 
@@ -163,7 +167,7 @@ TEST_P(Exchange, SilentScaleFailsWithoutCodeOnceBothWaysTimedOut) {
   Scale s(serial(), {"--mode", "silent"});
   ASSERT_TRUE(s.connected);
   Stopwatch watch;
-  EXPECT_FALSE(ExchangeWeight(s.device));
+  EXPECT_FALSE(s.Exchange());
   EXPECT_EQ(GetError(s.device), NoError);
   EXPECT_GE(watch.ms(), (serial() ? 300 + 350 + 350 : 200 + 168 + 300 + 168 + 300) - kTickSlack);
   EXPECT_LT(watch.ms(), 1200 + kSlack);
@@ -174,7 +178,7 @@ TEST(RequestExchange, UnstableLinesTurnStableBetweenReadings) {
   ASSERT_TRUE(s.connected);
   const int32_t expected[] = {Stability_Unstable, Stability_Unstable, Stability_Stable};
   for (int32_t stability : expected) {
-    ASSERT_TRUE(ExchangeWeight(s.device));
+    ASSERT_TRUE(s.Exchange());
     EXPECT_EQ(s.reading().stability, stability);
   }
 }
@@ -185,11 +189,11 @@ TEST(ExchangeCodes, PendingCode8IsClearedByTheNextReadingOtherCodesStay) {
   Scale s(false, {"--mode", "stream"});
   ASSERT_TRUE(s.connected);
   s.slot().errorCode = Unknown_Data;
-  ASSERT_TRUE(ExchangeWeight(s.device));
+  ASSERT_TRUE(s.Exchange());
   EXPECT_EQ(GetError(s.device), NoError);
 
   s.slot().errorCode = Tare_Not_Supported;
-  ASSERT_TRUE(ExchangeWeight(s.device));
+  ASSERT_TRUE(s.Exchange());
   EXPECT_EQ(GetError(s.device), Tare_Not_Supported);
 }
 
@@ -197,14 +201,15 @@ TEST(ExchangeCodes, JunkDoesNotReplaceAPendingCode) {
   Scale s(false, {"--mode", "junk-short"});
   ASSERT_TRUE(s.connected);
   s.slot().errorCode = Tare_Not_Supported;
-  EXPECT_FALSE(ExchangeWeight(s.device));
+  EXPECT_FALSE(s.Exchange());
   EXPECT_EQ(GetError(s.device), Tare_Not_Supported);
 }
 
 TEST(ExchangeCodes, DeviceWithoutSlotFailsAtOnceAndChangesNothing) {
   DeviceHandle h;
+  WeightReading reading;
   Stopwatch watch;
-  EXPECT_FALSE(ExchangeWeight(h));
+  EXPECT_FALSE(ExchangeWeight(h, &reading));
   EXPECT_LT(watch.ms(), 50);
   EXPECT_EQ(GetError(h), NoError);
 }
@@ -212,8 +217,9 @@ TEST(ExchangeCodes, DeviceWithoutSlotFailsAtOnceAndChangesNothing) {
 TEST(ExchangeCodes, ChannelThatFailedToOpenFailsBothWaysWithoutWaiting) {
   DeviceHandle h;
   ASSERT_FALSE(Connect(h, TcpSettings(ClosedTcpPort())));
+  WeightReading reading;
   Stopwatch watch;
-  EXPECT_FALSE(ExchangeWeight(h));
+  EXPECT_FALSE(ExchangeWeight(h, &reading));
   EXPECT_LT(watch.ms(), 50);
   EXPECT_EQ(GetError(h), Tcp_Connect_Error);
 }

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "channel/slot_table.h"
+#include "channel/decimal_separator.h"
 #include "protocol/weight.h"
 #include "support/text.h"
 

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Runs a test program in a private mount namespace whose /dev holds no serial
 # device of this machine: only what programs need (null, zero, random,
-# urandom, tty, ptmx, pts) and an empty ttyUSB0 on which tests place a
-# pseudo-terminal. The real serial ports (one may be the system console)
+# urandom, tty, ptmx, pts) and empty ttyUSB0 to ttyUSB7 (COM65 to COM72) on
+# which tests place pseudo-terminals. The real serial ports (one may be the system console)
 # are never opened. Without root the program runs as it is and the tests
 # that need the private /dev skip themselves.
 set -euo pipefail
@@ -21,7 +21,7 @@ if [ "${PESOLAN_PRIVATE_DEV:-}" = 1 ]; then
   mount --rbind "$old/pts" /dev/pts
   # ptmx finds its pseudo-terminal instance beside itself: use the one in pts.
   ln -s pts/ptmx /dev/ptmx
-  touch /dev/ttyUSB0
+  for n in 0 1 2 3 4 5 6 7; do touch "/dev/ttyUSB$n"; done
   exec "$@"
 fi
 

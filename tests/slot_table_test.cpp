@@ -5,8 +5,7 @@
 
 #include <cstring>
 
-#include "channel/device_handle.h"
-#include "channel/error_codes.h"
+#include "channel/device_errors.h"
 #include "channel/slot_table.h"
 #include "support/text.h"
 
@@ -42,8 +41,6 @@ TEST_F(SlotTableTest, FreshTableHas256FreeSlotsWithDefaults) {
     EXPECT_EQ(slot.comHandle, nullptr);
     EXPECT_FALSE(slot.ready);
     EXPECT_EQ(slot.channelKind, Channel_None);
-    EXPECT_EQ(slot.lastReading.unit, 0);
-    EXPECT_EQ(slot.lastReading.value, 0.0f);
   }
 }
 
@@ -64,7 +61,22 @@ TEST_F(SlotTableTest, HandleKeysAreNonzeroAndDistinct) {
   EXPECT_NE(b.key, c.key);
   EXPECT_NE(a.key, c.key);
   EXPECT_EQ(a.lastError, NoError);
-  EXPECT_EQ(a.portCount, 0);
+}
+
+TEST_F(SlotTableTest, AReservedSlotIsNotFreeUntilFilledOrGivenBack) {
+  const int first = ReserveSlot();
+  EXPECT_EQ(first, 0);
+  EXPECT_EQ(ReserveSlot(), 1) << "the next device gets the next slot";
+  EXPECT_EQ(FindSlot(0), 2);
+  CancelReservation(0);
+  EXPECT_EQ(FindSlot(0), 0);
+  DeviceSlot record;
+  record.key = 77;
+  FillSlot(1, record);
+  EXPECT_EQ(FindSlot(77), 1);
+  FreeSlot(1);
+  EXPECT_EQ(FindSlot(77), -1);
+  EXPECT_EQ(FindSlot(0), 0);
 }
 
 TEST_F(SlotTableTest, NewDeviceReportsNoErrorEmptyMessageAndNumberZero) {
@@ -104,11 +116,45 @@ TEST_F(SlotTableTest, ClearErrorClearsOnlyTheCodeThatIsReported) {
 
 TEST_F(SlotTableTest, SlotCodeIsWhatGetErrorReportsWhileTheGuardStays) {
   DeviceHandle h;
-  const int index = Claim(h);
-  SlotTable[index].errorCode = Unknown_Data;  // written directly by the exchange
+  Claim(h);
+  RecordUnknownData(h);  // the exchange's code lives in the slot only
   EXPECT_EQ(GetError(h), Unknown_Data);
+  EXPECT_EQ(h.lastError, NoError);
   RecordError(h, No_Data_From_Scale);  // the guard is still clear: 6 replaces 8
   EXPECT_EQ(GetError(h), No_Data_From_Scale);
+  ClearUnknownData(h);
+  EXPECT_EQ(GetError(h), No_Data_From_Scale) << "only an 8 is cleared as unknown data";
+}
+
+TEST_F(SlotTableTest, UnknownDataIsRecordedOnlyOverNoErrorAndClearedOnlyFrom8) {
+  DeviceHandle h;
+  const int index = Claim(h);
+  RecordTcpConnectError(h);
+  RecordUnknownData(h);
+  EXPECT_EQ(GetError(h), Tcp_Connect_Error) << "a pending code stays";
+  ClearTcpConnectError(h);
+  EXPECT_EQ(GetError(h), NoError);
+  EXPECT_EQ(h.lastError, NoError) << "the TCP code never reaches the guard";
+  RecordUnknownData(h);
+  EXPECT_EQ(SlotTable[index].errorCode, Unknown_Data);
+  ClearTcpConnectError(h);
+  EXPECT_EQ(GetError(h), Unknown_Data) << "only a 5 is cleared as a TCP failure";
+  ClearUnknownData(h);
+  EXPECT_EQ(GetError(h), NoError);
+}
+
+TEST_F(SlotTableTest, PortOpenAndTareErrorsShowInTheSlotWhateverTheGuardHolds) {
+  DeviceHandle h;
+  const int index = Claim(h);
+  h.lastError = No_Serial_Ports;  // a code the guard kept while the slot shows none
+  RecordPortOpenError(h);
+  EXPECT_EQ(SlotTable[index].errorCode, Port_Open_Error);
+  EXPECT_EQ(h.lastError, No_Serial_Ports) << "the first recorded error still wins in the guard";
+  DeviceHandle fresh;
+  Claim(fresh);
+  RecordTareNotSupported(fresh);
+  EXPECT_EQ(GetError(fresh), Tare_Not_Supported);
+  EXPECT_EQ(fresh.lastError, Tare_Not_Supported);
 }
 
 TEST_F(SlotTableTest, DeviceWithoutSlotAnswersFromItsHandle) {

@@ -12,7 +12,7 @@ namespace testing_support {
 #if defined(_WIN32)
 // Under Wine the serial ports are Wine's: see WineSerialPort().
 bool InPrivateDev() { return false; }
-PlacedPty::PlacedPty(const std::string&) {}
+PlacedPty::PlacedPty(const std::string&, int) {}
 PlacedPty::~PlacedPty() {}
 #else
 bool InPrivateDev() {
@@ -20,12 +20,14 @@ bool InPrivateDev() {
   return flag != nullptr && std::strcmp(flag, "1") == 0;
 }
 
-PlacedPty::PlacedPty(const std::string& ptyPath) {
-  ok_ = InPrivateDev() && mount(ptyPath.c_str(), "/dev/ttyUSB0", nullptr, MS_BIND, nullptr) == 0;
+PlacedPty::PlacedPty(const std::string& ptyPath, int comPort)
+    : node_("/dev/ttyUSB" + std::to_string(comPort - kPrivateComPort)) {
+  ok_ = InPrivateDev() && comPort >= kPrivateComPort && comPort < kPrivateComPort + kPrivateComPorts &&
+        mount(ptyPath.c_str(), node_.c_str(), nullptr, MS_BIND, nullptr) == 0;
 }
 
 PlacedPty::~PlacedPty() {
-  if (ok_) umount2("/dev/ttyUSB0", MNT_DETACH);
+  if (ok_) umount2(node_.c_str(), MNT_DETACH);
 }
 #endif
 

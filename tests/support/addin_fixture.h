@@ -25,18 +25,21 @@ constexpr const char16_t* kHostCommaLocale = u"ru_RU.UTF-8";
 #endif
 
 // Serial ports inside the private /dev that tests/private-dev.sh builds:
-// COM65 is /dev/ttyUSB0, on which a test places a pseudo-terminal.
+// COM65 to COM72 are /dev/ttyUSB0 to 7, on which tests place pseudo-terminals.
 constexpr int kPrivateComPort = 65;
+constexpr int kPrivateComPorts = 8;
 bool InPrivateDev();
-// Binds the pseudo-terminal onto /dev/ttyUSB0 for the life of the object.
+// Binds the pseudo-terminal onto the node of a private COM port (COM65 by
+// default) for the life of the object.
 class PlacedPty {
  public:
-  explicit PlacedPty(const std::string& ptyPath);
+  explicit PlacedPty(const std::string& ptyPath, int comPort = kPrivateComPort);
   ~PlacedPty();
   bool ok() const { return ok_; }
 
  private:
   bool ok_ = false;
+  std::string node_;
 };
 
 // Under Wine: the COM port number that the test runner linked to a

@@ -5,6 +5,8 @@
 #include <string>
 
 #include "channel/connect.h"
+#include "channel/decimal_separator.h"
+#include "channel/device_errors.h"
 #include "channel/slot_table.h"
 #include "support/mapped_ports.h"
 #include "support/sim_process.h"

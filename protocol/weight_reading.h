@@ -1,6 +1,6 @@
 #pragma once
-// One parsed weight line. The slot of a device keeps the last one; the
-// parser in protocol/ fills it.
+// One parsed weight line: what the parser makes of the scale's text and what
+// the exchange hands back to the reading.
 
 #include <cstdint>
 
