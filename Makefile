@@ -7,7 +7,7 @@
 
 BUILD := build/linux
 
-.PHONY: all build demo test test-asan fuzz bench windows dist deps-build deps-test clean
+.PHONY: all build demo test test-asan test-tsan fuzz bench windows dist deps-build deps-test clean
 
 FUZZ_SECONDS ?= 60
 
@@ -35,6 +35,7 @@ windows: deps-test
 test: deps-test build windows
 	ctest --preset linux
 	$(MAKE) --no-print-directory test-asan
+	$(MAKE) --no-print-directory test-tsan
 	tools/run-fuzzers.sh 10
 	tests/windows-static-checks.sh build/windows-x64/Pesolan.dll build/windows-x86/Pesolan.dll
 	tests/wine-tests.sh build/windows-x64 $(BUILD)/tools
@@ -46,6 +47,13 @@ test-asan: deps-test
 	cmake --preset linux-asan >/dev/null
 	cmake --build --preset linux-asan
 	ctest --preset linux-asan
+
+# The concurrency tests under ThreadSanitizer: eight threads opening, reading
+# and closing devices through the real library at once.
+test-tsan: deps-test
+	cmake --preset linux-tsan >/dev/null
+	cmake --build --preset linux-tsan
+	ctest --preset linux-tsan
 
 # GetWeight latency and CPU time per mode against the protocol's floor, for
 # the Linux library and for the x64 DLL under Wine (not part of test).

@@ -37,7 +37,10 @@ double WithoutFloatNoise(double weight, const WeightReading& reading, int32_t re
   int decimals = own - ShiftOf(reading.unit, requestedUnit);
   if (decimals > kMostDecimals) return weight;
   if (decimals < 0) decimals = 0;
-  const double scale = std::pow(10.0, decimals);
+  // A table rather than pow(), whose current symbol version would keep the
+  // library from loading on older Linux systems.
+  static constexpr double kDecimalScale[kMostDecimals + 1] = {1.0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6};
+  const double scale = kDecimalScale[decimals];
   return std::round(weight * scale) / scale;
 }
 

@@ -27,6 +27,13 @@ kind() {
   esac
 }
 
+# The newest version of a symbol set (GLIBC, GLIBCXX) that a library needs.
+newest() {
+  objdump -T "$1" | grep -oE "\($2_[0-9.]+\)" | tr -d '()' | sed "s/^$2_//" | sort -V | tail -1
+}
+# True when version $1 is at most $2.
+at_most() { [ "$(printf '%s\n%s\n' "$1" "$2" | sort -V | tail -1)" = "$2" ]; }
+
 manifest="$dir/MANIFEST.XML"
 check "the package holds MANIFEST.XML" "[ -f '$manifest' ]"
 check "the manifest's root is bundle in the add-in namespace" \
@@ -36,6 +43,13 @@ while read -r os path arch; do
   listed+=("$path")
   check "$path is there" "[ -f '$dir/$path' ]"
   check "$path is a $os $arch library" "[ \"\$(kind '$dir/$path')\" = '$os $arch' ]"
+  if [ "$os" = Linux ]; then
+    # Loads on older systems: glibc 2.17 and the C++ runtime of GCC 8 (Debian 10).
+    check "$path needs at most GLIBC_2.17 (needs $(newest "$dir/$path" GLIBC))" \
+      "at_most \"\$(newest '$dir/$path' GLIBC)\" 2.17"
+    check "$path needs at most GLIBCXX_3.4.25 (needs $(newest "$dir/$path" GLIBCXX))" \
+      "at_most \"\$(newest '$dir/$path' GLIBCXX)\" 3.4.25"
+  fi
 done < <(sed -n 's/.*<component os="\([^"]*\)" path="\([^"]*\)" type="native" arch="\([^"]*\)".*/\1 \2 \3/p' "$manifest")
 check "the manifest names three native libraries" "[ ${#listed[@]} = 3 ]"
 check "Windows i386, Windows x86_64 and Linux x86_64 are each named" \

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "channel/io.h"
+#include "channel/slot_table.h"
 #include "fake_os.h"
 
 namespace fuzzing {
@@ -29,6 +30,10 @@ void PlayScale(const uint8_t* data, size_t size) {
 }  // namespace fuzzing
 
 namespace pesolan {
+
+int ChannelIndex(const DeviceHandle& handle) { return FindSlot(handle.key); }
+
+int32_t ChannelKindAt(int index) { return SlotTable[index].channelKind; }
 
 bool PurgeChannel(int) { return true; }
 

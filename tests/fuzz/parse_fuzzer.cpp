@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "channel/slot_table.h"
+#include "channel/decimal_separator.h"
 #include "protocol/weight.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
