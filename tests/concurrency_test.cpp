@@ -42,25 +42,6 @@ void RunTogether(int n, const std::function<void(int)>& body) {
 std::string StreamWeight(int t) { return std::to_string(100 + t) + ".5"; }
 std::string RequestWeight(int t) { return std::to_string(200 + t) + ".25"; }
 
-// All 256 slots are free: 32 components open 8 devices each without an
-// error, and one more device finds no slot.
-void ExpectEverySlotFree(host::Library& library) {
-  SimProcess tcp({"--tcp"});
-  std::vector<std::unique_ptr<AddIn>> components;
-  for (int c = 0; c < 32; ++c) {
-    components.push_back(std::make_unique<AddIn>(library));
-    components.back()->UseTcp(tcp.port());
-    for (int d = 0; d < 8; ++d) {
-      components.back()->Open();
-      ASSERT_EQ(components.back()->LastError(), 0) << "slot " << c * 8 + d << " is still taken";
-    }
-  }
-  AddIn extra(library);
-  extra.UseTcp(tcp.port());
-  extra.Open();
-  EXPECT_EQ(extra.LastError(), 101);
-}
-
 TEST(Threads, DevicesConnectingAtOnceNeverShareASlotOrAKey) {
   pesolan::ResetSlotTable();
   SimProcess sim({"--tcp"});

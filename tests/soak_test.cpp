@@ -98,16 +98,7 @@ TEST(Soak, ComponentsCreatedUsedAndDestroyedThousandTimes) {
   ExpectNoGrowth(cycle);
   if (HasFatalFailure()) return;
 
-  SimProcess tcp({"--tcp"});
-  std::vector<std::unique_ptr<AddIn>> components;
-  for (int c = 0; c < 32; ++c) {
-    components.push_back(std::make_unique<AddIn>(library));
-    components.back()->UseTcp(tcp.port());
-    for (int d = 0; d < 8; ++d) {
-      components.back()->Open();
-      ASSERT_EQ(components.back()->LastError(), 0) << "slot " << c * 8 + d << " is still taken";
-    }
-  }
+  ExpectEverySlotFree(library);
 }
 
 }  // namespace

@@ -77,4 +77,21 @@ int AddIn::LastError(std::u16string* message) {
   return r.result.lVal;
 }
 
+void ExpectEverySlotFree(host::Library& library) {
+  SimProcess tcp({"--tcp"});
+  std::vector<std::unique_ptr<AddIn>> components;
+  for (int c = 0; c < 32; ++c) {
+    components.push_back(std::make_unique<AddIn>(library));
+    components.back()->UseTcp(tcp.port());
+    for (int d = 0; d < 8; ++d) {
+      components.back()->Open();
+      ASSERT_EQ(components.back()->LastError(), 0) << "slot " << c * 8 + d << " is still taken";
+    }
+  }
+  AddIn extra(library);
+  extra.UseTcp(tcp.port());
+  extra.Open();
+  EXPECT_EQ(extra.LastError(), 101) << "a 257th device has no slot";
+}
+
 }  // namespace testing_support

@@ -74,6 +74,10 @@ class AddIn {
   host::Component component;
 };
 
+// All 256 slots of the library are free: 32 components open 8 devices each
+// on one scale without an error, and one device more finds no slot.
+void ExpectEverySlotFree(host::Library& library);
+
 // One library and one component per test.
 class AddInTest : public ::testing::Test {
  protected:
