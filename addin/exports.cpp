@@ -6,6 +6,7 @@
 #include <new>
 
 #include "addin/component.h"
+#include "pesolan_version.h"
 #include "platform/os.h"
 
 #if defined(_WIN32)
@@ -17,6 +18,13 @@
 namespace {
 
 const text16 kClassNames[] = u"Vestra_Scale_nLP";
+
+// The driver version in the library file itself, for `strings` and the
+// package check (the Windows DLLs carry a version resource besides).
+#if defined(__GNUC__)
+__attribute__((used))
+#endif
+const char kVersionText[] = "Pesolan driver version " PESOLAN_VERSION;
 constexpr uint32_t kUnloadPauseMs = 128;
 
 // The class-name list: built when the library is loaded, before the host

@@ -2,10 +2,12 @@
 
 #include <cstdio>
 #include <mutex>
+#include <string>
 
 #include "channel/decimal_separator.h"
 #include "channel/device_errors.h"
 #include "channel/slot_table.h"
+#include "channel/trace.h"
 #include "platform/os.h"
 
 namespace pesolan {
@@ -23,15 +25,31 @@ constexpr int32_t kHighestTcpPort = 65535;
 // its port held by another thread's probe.
 std::mutex g_portTurns;
 
-os::SerialPort OpenSerialPort(int32_t rsPort) {
-  if (rsPort < 1 || rsPort > os::kMaxPort) return nullptr;
-  const std::lock_guard<std::mutex> turn(g_portTurns);
-  return os::OpenSerial(rsPort);
+os::SerialPort OpenSerialPort(int index, int32_t rsPort) {
+  if (rsPort < 1 || rsPort > os::kMaxPort) {
+    Trace(index, "COM%d is outside COM1..COM256", static_cast<int>(rsPort));
+    return nullptr;
+  }
+  char device[64] = "?";
+  os::SerialDeviceName(rsPort, device, sizeof device);
+  os::SerialPort port = nullptr;
+  {
+    const std::lock_guard<std::mutex> turn(g_portTurns);
+    port = os::OpenSerial(rsPort);
+  }
+  if (port != nullptr) {
+    Trace(index, "opened COM%d (%s)", static_cast<int>(rsPort), device);
+  } else {
+    char why[160];
+    os::LastErrorText(why, sizeof why);
+    Trace(index, "cannot open COM%d (%s): %s", static_cast<int>(rsPort), device, why);
+  }
+  return port;
 }
 
 // The serial branch of OpenChannel, on the device's own claimed slot.
-bool OpenSerialChannel(DeviceHandle& handle, DeviceSlot& slot, int32_t rsPort) {
-  const os::SerialPort port = OpenSerialPort(rsPort);
+bool OpenSerialChannel(DeviceHandle& handle, int index, DeviceSlot& slot, int32_t rsPort) {
+  const os::SerialPort port = OpenSerialPort(index, rsPort);
   if (port == nullptr) {
     RecordPortOpenError(handle);
     return false;
@@ -41,6 +59,8 @@ bool OpenSerialChannel(DeviceHandle& handle, DeviceSlot& slot, int32_t rsPort) {
                               slot.settings.stopBits};
   if (!os::ConfigureSerial(port, line)) {
     // A port that refuses its line settings cannot be used: say so.
+    Trace(index, "the port refuses %d baud, %d data bits, parity %d, stop bits code %d", line.baudRate,
+          line.byteSize, line.parity, line.stopBits);
     os::CloseSerial(port);
     RecordPortOpenError(handle);
     return false;
@@ -51,20 +71,30 @@ bool OpenSerialChannel(DeviceHandle& handle, DeviceSlot& slot, int32_t rsPort) {
 
 // The TCP branch of OpenChannel. Every failure leaves Tcp_Connect_Error in
 // the slot (not in the handle's guard), as a refused connection does.
-bool OpenTcpChannel(const DeviceHandle& handle, DeviceSlot& slot) {
+bool OpenTcpChannel(const DeviceHandle& handle, int index, DeviceSlot& slot) {
   char service[8];
   const int32_t port = slot.settings.tcpPort;
-  if (port < kLowestTcpPort || port > kHighestTcpPort || !os::NetStartup()) {
+  if (port < kLowestTcpPort || port > kHighestTcpPort) {
+    Trace(index, "TCP port %d is outside 1..65535", static_cast<int>(port));
+    RecordTcpConnectError(handle);
+    return false;
+  }
+  if (!os::NetStartup()) {
+    Trace(index, "the network does not start");
     RecordTcpConnectError(handle);
     return false;
   }
   std::snprintf(service, sizeof service, "%d", static_cast<int>(port));
   const os::Socket s = os::TcpConnect(slot.settings.ip, service);
   if (s == os::kNoSocket) {
+    char why[160];
+    os::LastErrorText(why, sizeof why);
+    Trace(index, "cannot connect to %s:%s: %s", slot.settings.ip, service, why);
     os::NetCleanup();
     RecordTcpConnectError(handle);
     return false;
   }
+  Trace(index, "connected to %s:%s", slot.settings.ip, service);
   ClearTcpConnectError(handle);
   slot.socket = s;
   return true;
@@ -84,15 +114,18 @@ void CloseChannel(DeviceSlot& slot) {
 }
 
 // The kind of channel for connType, after recording what the settings
-// mean for the device's error; Channel_None when they name no channel.
-int32_t ChooseChannel(DeviceHandle& handle, int32_t connType) {
+// mean for the device's error; Channel_None when they name no channel. For
+// a serial channel, ports gets the serial ports that exist.
+int32_t ChooseChannel(DeviceHandle& handle, int32_t connType, std::string* ports) {
   if (connType == 1) {
     int32_t list[os::kMaxPort];
-    if (ProbePorts(list) == 0) {
+    const int count = ProbePorts(list);
+    if (count == 0) {
       RecordError(handle, No_Serial_Ports);
     } else {
       ClearError(handle, No_Serial_Ports);
     }
+    for (int i = 0; i < count; ++i) ports->append(" COM" + std::to_string(list[i]));
     return Serial;
   }
   if (connType == 2) return Tcp;
@@ -112,7 +145,8 @@ bool Connect(DeviceHandle& handle, const ChannelSettings& settings) {
   }
   ClearError(handle, Too_Many_Instances);
   DeviceSlot record;
-  record.channelKind = ChooseChannel(handle, settings.connType);
+  std::string ports;
+  record.channelKind = ChooseChannel(handle, settings.connType, &ports);
   if (record.channelKind == Channel_None) {
     CancelReservation(index);
     return false;
@@ -123,8 +157,13 @@ bool Connect(DeviceHandle& handle, const ChannelSettings& settings) {
   CarryErrorIntoSlot(handle, record);
   record.settings = settings;
   FillSlot(index, record);
+  BeginTrace(index);
+  if (record.channelKind == Serial) Trace(index, "serial ports found:%s", ports.empty() ? " none" : ports.c_str());
 
-  if (GetError(handle) != NoError) return false;
+  if (GetError(handle) != NoError) {
+    Trace(index, "not opened: error %d", static_cast<int>(DriverErrorNumber(GetError(handle))));
+    return false;
+  }
   if (!OpenChannel(handle, handle.key, settings.rsPort)) return false;
   SlotTable[index].ready = true;
   UpdateDecimalSeparator();
@@ -135,8 +174,8 @@ bool OpenChannel(DeviceHandle& handle, int32_t key, int32_t rsPort) {
   const int index = key != 0 ? FindSlot(key) : -1;
   if (index < 0) return false;
   DeviceSlot& slot = SlotTable[index];
-  if (slot.channelKind == Serial) return OpenSerialChannel(handle, slot, rsPort);
-  if (slot.channelKind == Tcp) return OpenTcpChannel(handle, slot);
+  if (slot.channelKind == Serial) return OpenSerialChannel(handle, index, slot, rsPort);
+  if (slot.channelKind == Tcp) return OpenTcpChannel(handle, index, slot);
   return false;
 }
 

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "channel/slot_table.h"
+#include "channel/trace.h"
 #include "platform/os.h"
 
 namespace pesolan {
@@ -18,6 +19,7 @@ constexpr uint32_t kSerialFirstReplyByteMs = 350;
 constexpr uint32_t kTcpFirstReplyByteMs = 300;
 constexpr uint32_t kReplySilenceMs = 80;
 constexpr int kScratchSize = 4096;
+constexpr int kTracedPurgeBytes = 64;  // of each read the purge throws away
 
 // What an operation reads of its slot, once, at entry.
 struct Channel {
@@ -57,14 +59,17 @@ bool AwaitQueued(os::SerialPort port, uint32_t ms, uint32_t* queued) {
   return os::SerialWaitEvent(port, ms, &events) && os::SerialQueued(port, queued);
 }
 
-bool DrainTcp(os::Socket s) {
+bool DrainTcp(int index, os::Socket s) {
   uint8_t scratch[kScratchSize];  // contents are thrown away
   const uint32_t start = os::Tick();
   bool readAny = false;
   uint32_t lastRead = start;
-  while (os::SocketReadable(s, 0) && os::SocketReceive(s, scratch, kScratchSize) > 0) {
+  int got = 0;
+  while (os::SocketReadable(s, 0) && (got = os::SocketReceive(s, scratch, kScratchSize)) > 0) {
     readAny = true;
     lastRead = os::Tick();
+    Trace(index, "purge: %d bytes thrown away", got);
+    TraceBytes(index, "purged", scratch, got < kTracedPurgeBytes ? got : kTracedPurgeBytes);
   }
   // Bytes still under way from the scale arrive during the wait and stay
   // queued for the next operation.
@@ -100,7 +105,7 @@ bool TcpSend(int index, os::Socket s, const uint8_t* bytes, int count) {
 }
 
 // Gathers reply bytes into held; returns how many came (0..22).
-int GatherSerial(os::SerialPort port, uint8_t* held) {
+int GatherSerial(int index, os::SerialPort port, uint8_t* held) {
   int n = 0;
   uint32_t queued = 0;
   if (!os::SetSerialEvents(port, os::kEventRxChar)) return 0;
@@ -111,6 +116,7 @@ int GatherSerial(os::SerialPort port, uint8_t* held) {
     uint32_t wait = 0;
     if (queued > 0) {
       if (!os::SerialReadOne(port, &held[n])) return n;
+      TraceBytes(index, "recv", &held[n], 1);
       if (++n == kReplySize) return n;
       last = os::Tick();
     } else if (n == 0 ? os::Since(start) > kSerialFirstReplyByteMs : os::Since(last) >= kReplySilenceMs) {
@@ -122,13 +128,14 @@ int GatherSerial(os::SerialPort port, uint8_t* held) {
   }
 }
 
-int GatherTcp(os::Socket s, uint8_t* held) {
+int GatherTcp(int index, os::Socket s, uint8_t* held) {
   int n = 0;
   const uint32_t start = os::Tick();
   uint32_t last = start;
   for (;;) {
     const uint32_t wait = n == 0 ? os::Left(start, kTcpFirstReplyByteMs) : os::Left(last, kReplySilenceMs);
     if (ReceiveOne(s, wait, &held[n])) {
+      TraceBytes(index, "recv", &held[n], 1);
       if (++n == kReplySize) return n;
       last = os::Tick();
       continue;
@@ -137,46 +144,8 @@ int GatherTcp(os::Socket s, uint8_t* held) {
   }
 }
 
-}  // namespace
-
-int ChannelIndex(const DeviceHandle& handle) { return FindSlot(handle.key); }
-
-int32_t ChannelKindAt(int index) { return ChannelOf(index).kind; }
-
-bool PurgeChannel(int index) {
-  const Channel ch = ChannelOf(index);
-  if (ch.serial()) return os::PurgeSerial(ch.port);
-  if (ch.tcp()) return DrainTcp(ch.socket);
-  return false;
-}
-
-bool WaitForData(int index) {
-  if (!PurgeChannel(index)) return false;
-  const Channel ch = ChannelOf(index);
-  if (ch.tcp()) {
-    uint8_t discarded = 0;
-    return ReceiveOne(ch.socket, 0, &discarded);
-  }
-  uint32_t queued = 0;
-  if (!os::SetSerialEvents(ch.port, os::kEventRxChar)) return false;
-  const uint32_t start = os::Tick();
-  if (!os::SerialQueued(ch.port, &queued)) return false;
-  for (;;) {
-    if (queued > 0) return true;  // the bytes stay queued for the reads
-    if (os::Since(start) >= kStreamDetectMs) return false;
-    if (!AwaitQueued(ch.port, os::Left(start, kStreamDetectMs), &queued)) return false;
-  }
-}
-
-bool SendBytes(int index, const uint8_t* bytes, int count) {
-  if (count < 1 || count > kRequestSize) return false;
-  const Channel ch = ChannelOf(index);
-  if (ch.serial()) return SerialSendOnce(ch.port, bytes, count);
-  if (ch.tcp()) return TcpSend(index, ch.socket, bytes, count);
-  return false;
-}
-
-bool ReadByte(int index, uint8_t* byte) {
+// One byte within the channel's limit; byte is 0 when none came.
+bool ReadOneByte(int index, uint8_t* byte) {
   *byte = 0;
   const Channel ch = ChannelOf(index);
   if (ch.tcp()) {
@@ -199,14 +168,91 @@ bool ReadByte(int index, uint8_t* byte) {
   }
 }
 
+}  // namespace
+
+int ChannelIndex(const DeviceHandle& handle) { return FindSlot(handle.key); }
+
+int32_t ChannelKindAt(int index) { return ChannelOf(index).kind; }
+
+bool PurgeChannel(int index) {
+  const Channel ch = ChannelOf(index);
+  if (ch.serial()) {
+    uint32_t queued = 0;
+    if (os::SerialQueued(ch.port, &queued) && queued > 0) Trace(index, "purge: %u bytes thrown away", queued);
+    return os::PurgeSerial(ch.port);
+  }
+  if (ch.tcp()) return DrainTcp(index, ch.socket);
+  Trace(index, "the channel is not open");
+  return false;
+}
+
+bool WaitForData(int index) {
+  if (!PurgeChannel(index)) return false;
+  const Channel ch = ChannelOf(index);
+  if (ch.tcp()) {
+    uint8_t discarded = 0;
+    const bool streaming = ReceiveOne(ch.socket, 0, &discarded);
+    if (streaming) TraceBytes(index, "stream: took", &discarded, 1);
+    return streaming;
+  }
+  uint32_t queued = 0;
+  if (!os::SetSerialEvents(ch.port, os::kEventRxChar)) return false;
+  const uint32_t start = os::Tick();
+  if (!os::SerialQueued(ch.port, &queued)) return false;
+  for (;;) {
+    if (queued > 0) {
+      Trace(index, "stream: a byte came unasked after %u ms", static_cast<unsigned>(os::Since(start)));
+      return true;  // the bytes stay queued for the reads
+    }
+    if (os::Since(start) >= kStreamDetectMs) return false;
+    if (!AwaitQueued(ch.port, os::Left(start, kStreamDetectMs), &queued)) return false;
+  }
+}
+
+bool SendBytes(int index, const uint8_t* bytes, int count) {
+  if (count < 1 || count > kRequestSize) return false;
+  const Channel ch = ChannelOf(index);
+  bool sent = false;
+  if (ch.serial()) {
+    sent = SerialSendOnce(ch.port, bytes, count);
+  } else if (ch.tcp()) {
+    sent = TcpSend(index, ch.socket, bytes, count);
+  }
+  if (sent) {
+    TraceBytes(index, "sent", bytes, count);
+  } else {
+    Trace(index, ch.serial() ? "send failed, or the transmitter did not empty within 256 ms" : "send failed");
+  }
+  return sent;
+}
+
+bool ReadByte(int index, uint8_t* byte) {
+  const bool got = ReadOneByte(index, byte);
+  if (got) {
+    TraceBytes(index, "recv", byte, 1);
+  } else {
+    Trace(index, "no byte within %u ms", static_cast<unsigned>(ChannelOf(index).tcp() ? kTcpByteMs : kSerialByteMs));
+  }
+  return got;
+}
+
 bool ReadReply(int index, uint8_t* buffer, int* count) {
   const Channel ch = ChannelOf(index);
-  uint8_t held[kReplySize];
+  uint8_t held[kReplySize] = {};
   int n = 0;
   if (ch.serial()) {
-    n = GatherSerial(ch.port, held);
+    n = GatherSerial(index, ch.port, held);
   } else if (ch.tcp()) {
-    n = GatherTcp(ch.socket, held);
+    n = GatherTcp(index, ch.socket, held);
+  }
+  if (n == kReplySize) {
+    Trace(index, "reply of %d bytes, the most a reply takes", n);
+  } else if (n > 0) {
+    Trace(index, "reply of %d byte%s, ended by %u ms of silence", n, n == 1 ? "" : "s",
+          static_cast<unsigned>(kReplySilenceMs));
+  } else {
+    Trace(index, "no reply within %u ms",
+          static_cast<unsigned>(ch.serial() ? kSerialFirstReplyByteMs : kTcpFirstReplyByteMs));
   }
   if (n == 0) return false;
   std::memcpy(buffer, held, static_cast<size_t>(n));

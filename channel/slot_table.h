@@ -24,6 +24,9 @@ struct DeviceSlot {
   bool ready = false;
   os::Socket socket = os::kNoSocket;
   int32_t channelKind = Channel_None;
+  // The trace of the device's current open or reading (see trace.h).
+  bool tracing = false;
+  uint32_t traceStart = 0;
 };
 
 // Every slot starts with its defaults when the library is loaded.

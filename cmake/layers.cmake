@@ -11,6 +11,7 @@ set(PESOLAN_CHANNEL_SOURCES
   channel/decimal_separator.cpp
   channel/device_errors.cpp
   channel/device_handle.cpp
+  channel/trace.cpp
   channel/connect.cpp
   channel/io.cpp)
 set(PESOLAN_PROTOCOL_SOURCES
@@ -53,5 +54,7 @@ function(pesolan_add_layers platform)
   pesolan_layer(pesolan_channel STATIC channel ${platform} ${PESOLAN_CHANNEL_SOURCES})
   pesolan_layer(pesolan_protocol STATIC protocol pesolan_channel ${PESOLAN_PROTOCOL_SOURCES})
   pesolan_layer(pesolan_driver STATIC driver pesolan_protocol ${PESOLAN_DRIVER_SOURCES})
+  target_link_libraries(pesolan_driver PRIVATE pesolan_version)
   pesolan_layer(pesolan_addin OBJECT addin pesolan_driver ${PESOLAN_ADDIN_SOURCES})
+  target_link_libraries(pesolan_addin PRIVATE pesolan_version)
 endfunction()

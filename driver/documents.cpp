@@ -1,5 +1,7 @@
 #include "driver/documents.h"
 
+#include "pesolan_version.h"
+
 namespace pesolan {
 namespace {
 
@@ -14,8 +16,8 @@ const char16_t kDescription[] =
     u"  EquipmentType=\"ЭлектронныеВесы\"\r\n"
     u"  IntegrationComponent=\"Нет\"\r\n"
     u"  MainDriverInstalled=\"Нет\"\r\n"
-    u"  DriverVersion=\"2.13\"\r\n"
-    u"  IntegrationComponentVersion=\"2.13\" />\r\n";
+    u"  DriverVersion=\"" PESOLAN_VERSION "\"\r\n"
+    u"  IntegrationComponentVersion=\"" PESOLAN_VERSION "\" />\r\n";
 
 const char16_t kActions[] = XML_DECLARATION u" <Actions>  </Actions>";
 

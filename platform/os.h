@@ -110,4 +110,20 @@ int SocketSend(Socket s, const uint8_t* bytes, int count);
 void SocketShutdown(Socket s);
 void SocketClose(Socket s);
 
+// ---- the trace file -----------------------------------------------------------
+
+// The file named by the environment variable PESOLAN_TRACE; false when it is
+// unset, empty or too long for path.
+bool TracePath(char* path, std::size_t size);
+// Appends the text to the file, creating it; false when it cannot. One call
+// is one write, so lines from several threads do not interleave.
+bool AppendToFile(const char* path, const char* text, std::size_t length);
+// The local date and time to the millisecond: "2026-12-07 15:30:01.123".
+void LocalTimeText(char* text, std::size_t size);
+// The system's name of a serial port's device ("/dev/ttyUSB0", "\\.\com10").
+bool SerialDeviceName(int port, char* name, std::size_t size);
+// The system's message for the error of the call that failed last on this
+// thread.
+void LastErrorText(char* text, std::size_t size);
+
 }  // namespace os

@@ -179,6 +179,8 @@ bool PortDevicePath(int port, char* path, std::size_t size) {
 
 void testing::SetPortPathRule(PortPathRule rule) { g_portPathRule = rule; }
 
+bool SerialDeviceName(int port, char* name, std::size_t size) { return PathOfPort(port, name, size); }
+
 PortPresence ProbeSerial(int port) {
   PortPresence presence;
   const int fd = OpenPortNode(port, &presence);

@@ -51,6 +51,12 @@ bool DeviceName(int port, char* name, std::size_t size) {
   return written > 0 && static_cast<std::size_t>(written) < size;
 }
 
+}  // namespace
+
+bool SerialDeviceName(int port, char* name, std::size_t size) { return DeviceName(port, name, size); }
+
+namespace {
+
 HANDLE OpenDevice(int port, DWORD sharing, DWORD flags) {
   char name[16];
   if (!DeviceName(port, name, sizeof name)) return INVALID_HANDLE_VALUE;

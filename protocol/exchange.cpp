@@ -5,6 +5,7 @@
 #include "channel/channel_settings.h"
 #include "channel/device_errors.h"
 #include "channel/io.h"
+#include "channel/trace.h"
 #include "platform/os.h"
 #include "protocol/weight.h"
 
@@ -42,10 +43,22 @@ bool ParseAndStore(const Dialogue& d, int length) {
   if (!ParseWeightLine(d.line, length, &parsed)) return false;
   ClearUnknownData(d.device);
   *d.reading = parsed;
+  static const char* const kUnits[] = {"as on the scale", "mg", "g", "kg", "t"};
+  Trace(d.index, "parsed: %s %.*f %s", parsed.stability == Stability_Unstable ? "unstable" : "stable",
+        parsed.hasDecimalPoint ? static_cast<int>(parsed.decimals) : 0, static_cast<double>(parsed.value),
+        parsed.unit >= 0 && parsed.unit <= 4 ? kUnits[parsed.unit] : "?");
   return true;
 }
 
+// A request reply parsed, or traced as not being a weight line.
+bool ParseReply(const Dialogue& d) {
+  if (ParseAndStore(d, kReplySize)) return true;
+  Trace(d.index, "the reply is not a weight line");
+  return false;
+}
+
 bool GiveUpOnUnknownData(const Dialogue& d) {
+  Trace(d.index, "%d bytes without a weight line: unknown data", kStreamByteBudget);
   RecordUnknownData(d.device);
   return false;
 }
@@ -63,6 +76,7 @@ bool ReadStream(Dialogue& d) {
     uint8_t byte = 0;  // ReadByte blocks until a byte comes or its limit passes
     if (!ReadByte(d.index, &byte)) {
       if (os::Since(d.startTick) < limit) continue;
+      Trace(d.index, "the stream's %u ms have passed", static_cast<unsigned>(limit));
       return false;
     }
     d.line[position] = byte;
@@ -92,21 +106,30 @@ bool Send(const Dialogue& d, const uint8_t* request, int count) {
 // ENQ, a lone ACK back, then DC1 and the weight line.
 bool RequestStepwise(Dialogue& d) {
   int count = 0;
+  Trace(d.index, "way: ENQ, then DC1");
   if (!Send(d, &ENQ, 1)) return false;
-  if (!ReadReply(d.index, d.line, &count) || d.line[0] != ACK || count != 1) return false;
+  if (!ReadReply(d.index, d.line, &count) || d.line[0] != ACK || count != 1) {
+    Trace(d.index, "no lone ACK to ENQ");
+    return false;
+  }
   if (!Send(d, &DC1, 1)) return false;
   if (!ReadReply(d.index, d.line, &count)) return false;
-  return ParseAndStore(d, kReplySize);
+  return ParseReply(d);
 }
 
 // ENQ DC1 in one send, answered by the weight line.
 bool RequestAtOnce(Dialogue& d) {
   static constexpr uint8_t kRequest[] = {ENQ, DC1};
   int count = 0;
+  Trace(d.index, "way: ENQ DC1 together");
   if (!Send(d, kRequest, 2)) return false;
   std::memset(d.line, 0, kReplySize);
-  if (!ReadReply(d.index, d.line, &count) || count < kShortestTwoByteReply) return false;
-  return ParseAndStore(d, kReplySize);
+  if (!ReadReply(d.index, d.line, &count)) return false;
+  if (count < kShortestTwoByteReply) {
+    Trace(d.index, "a reply of %d bytes is too short", count);
+    return false;
+  }
+  return ParseReply(d);
 }
 
 }  // namespace
@@ -115,8 +138,13 @@ bool ExchangeWeight(const DeviceHandle& handle, WeightReading* reading) {
   *reading = WeightReading{};
   const int index = ChannelIndex(handle);
   if (index < 0) return false;
+  BeginTrace(index);
+  Trace(index, "reading begins");
   Dialogue d{handle, index, ChannelKindAt(index), os::Tick(), reading};
-  if (WaitForData(index)) return ReadStream(d);
+  if (WaitForData(index)) {
+    Trace(index, "way: stream");
+    return ReadStream(d);
+  }
   return RequestStepwise(d) || RequestAtOnce(d);
 }
 

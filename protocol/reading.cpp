@@ -2,12 +2,22 @@
 
 #include <cstring>
 
+#include "channel/io.h"
+#include "channel/trace.h"
 #include "protocol/exchange.h"
 
 namespace pesolan {
 namespace {
 
+// The reading's outcome, in the device's trace.
+void TraceResult(const DeviceHandle& handle, const char* weight, const char* note) {
+  const int index = ChannelIndex(handle);
+  if (!Tracing(index)) return;
+  Trace(index, "result: %s%s, error %d", weight, note, static_cast<int>(DriverErrorNumber(GetError(handle))));
+}
+
 bool Failed(const DeviceHandle& handle, ErrorRecord& lastError, double* number) {
+  TraceResult(handle, "no weight", "");
   lastError.TakeFrom(handle);
   if (number != nullptr) *number = 0.0;
   return false;
@@ -49,6 +59,7 @@ bool ReadWeight(const WeightSource& device, bool allowUnstable, ErrorRecord& las
       lastError.Clear();
     }
   }
+  TraceResult(handle, weight.text, usable ? "" : " (refused: unstable)");
   if (number != nullptr) *number = weight.number;
   if (text != nullptr) std::memcpy(text, weight.text, std::strlen(weight.text));
   return usable;

@@ -2,11 +2,21 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <string>
+#include <vector>
 
+#include "pesolan_version.h"
+#include "support/addin_fixture.h"
 #include "support/sim_process.h"
 
 using testing_support::ClosedTcpPort;
@@ -19,8 +29,11 @@ struct Outcome {
   std::string out;
 };
 
-Outcome Pesolan(const std::string& args) {
-  const std::string command = std::string(PESOLAN_PATH) + " --lib " + PESOLAN_LIBRARY_PATH + " " + args + " 2>&1";
+// Runs pesolan with args (and environment variables env); out is stdout and
+// stderr together, or what the redirection given instead makes of them.
+Outcome Pesolan(const std::string& args, const std::string& redirect = "2>&1", const std::string& env = "") {
+  const std::string command =
+      env + " " + PESOLAN_PATH + " --lib " + PESOLAN_LIBRARY_PATH + " " + args + " " + redirect;
   Outcome r{-1, ""};
   FILE* p = popen(command.c_str(), "r");
   if (p == nullptr) return r;
@@ -54,7 +67,7 @@ TEST(Cli, FailureGivesStatusOneWithTheNumberAndRussianMessage) {
   EXPECT_EQ(r.out, "error 106: Нет данных от весов.\n");
   r = Pesolan("--json weight --tcp 127.0.0.1:" + std::to_string(ClosedTcpPort()));
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, "{\"ok\":false,\"error\":105,\"message\":\"Ошибка подключения клиента TCP.\"}\n");
+  EXPECT_EQ(r.out, "{\"ok\":false,\"code\":105,\"message\":\"Ошибка подключения клиента TCP.\"}\n");
 }
 
 TEST(Cli, DeviceTestReportAndDocuments) {
@@ -73,5 +86,241 @@ TEST(Cli, UsageErrorsAndAMissingLibraryHaveTheirOwnStatus) {
   const std::string command = std::string(PESOLAN_PATH) + " --lib /nonexistent/libPesolan.so describe 2>/dev/null";
   EXPECT_EQ(WEXITSTATUS(std::system(command.c_str())), 3);
 }
+
+TEST(Cli, WeightsArePrintedExactlyAsTheLibraryReturnsThem) {
+  SimProcess large({"--tcp", "--weight", "9999999"});
+  SimProcess fine({"--tcp", "--mode", "request", "--line", "ST,GS, 1234.567kg"});
+  SimProcess negative({"--tcp", "--weight", "-0.5"});
+  EXPECT_EQ(Pesolan("weight " + Tcp(large)).out, "9999999\n") << "not 1e+07";
+  EXPECT_EQ(Pesolan("weight " + Tcp(fine)).out, "1234.567\n") << "not 1234.57";
+  EXPECT_EQ(Pesolan("weight " + Tcp(fine) + " --unit 2").out, "1234567 g\n");
+  EXPECT_EQ(Pesolan("weight " + Tcp(negative)).out, "-0.5\n");
+  EXPECT_EQ(Pesolan("--json weight " + Tcp(large)).out, "{\"ok\":true,\"weight\":9999999,\"unit\":0}\n");
+  EXPECT_EQ(Pesolan("--json weight " + Tcp(fine)).out, "{\"ok\":true,\"weight\":1234.567,\"unit\":0}\n");
+}
+
+TEST(Cli, HelpGoesToStdoutAndWithJsonEveryErrorIsAnObject) {
+  const Outcome help = Pesolan("--help", "2>/dev/null");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out.rfind("usage: pesolan", 0), 0u) << help.out;
+  EXPECT_NE(help.out.find("ports [--all]"), std::string::npos);
+
+  Outcome r = Pesolan("--json frobnicate", "2>/dev/null");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.out, "{\"ok\":false,\"code\":0,\"message\":\"unknown command 'frobnicate'\"}\n");
+  r = Pesolan("--json weight --tcp 127.0.0.1:1 --unit 9", "2>/dev/null");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.out, "{\"ok\":false,\"code\":0,\"message\":\"the driver refused Prm_Unit\"}\n");
+  r = {-1, ""};
+  const std::string command = std::string(PESOLAN_PATH) + " --json --lib /nonexistent/libPesolan.so describe";
+  FILE* p = popen(command.c_str(), "r");
+  char line[512] = {};
+  ASSERT_NE(std::fgets(line, sizeof line, p), nullptr);
+  EXPECT_EQ(WEXITSTATUS(pclose(p)), 3);
+  EXPECT_EQ(std::string(line).rfind("{\"ok\":false,\"code\":0,\"message\":\"", 0), 0u) << line;
+}
+
+TEST(Cli, VersionIsTheSameInTheProgramTheLibraryAndItsDescription) {
+  const Outcome r = Pesolan("--version", "2>/dev/null");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, std::string("pesolan ") + PESOLAN_VERSION + "\nlibrary: " + PESOLAN_LIBRARY_PATH +
+                       "\ndriver version: " + PESOLAN_VERSION + "\n");
+  std::ifstream library(PESOLAN_LIBRARY_PATH, std::ios::binary);
+  std::stringstream bytes;
+  bytes << library.rdbuf();
+  EXPECT_NE(bytes.str().find(std::string("Pesolan driver version ") + PESOLAN_VERSION + '\0'), std::string::npos)
+      << "the library file carries its version";
+}
+
+// ---- ports --------------------------------------------------------------------
+
+// A line of `pesolan ports` for a COM number, or "" when it is not listed.
+std::string PortLine(const std::string& out, int com) {
+  std::istringstream lines(out);
+  const std::string prefix = "COM" + std::to_string(com) + " ";
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind(prefix, 0) == 0) return line;
+  }
+  return "";
+}
+
+TEST(CliPorts, EachStateThisMachineCanMake) {
+  REQUIRE_PRIVATE_DEV();
+  SimProcess sim({"--pty"});
+  testing_support::PlacedPty placed(sim.ptyPath());  // COM65
+  ASSERT_TRUE(placed.ok());
+
+  Outcome r = Pesolan("ports");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(PortLine(r.out, 65).find("/dev/ttyUSB0"), std::string::npos) << r.out;
+  EXPECT_NE(PortLine(r.out, 65).find("free"), std::string::npos) << r.out;
+  EXPECT_EQ(PortLine(r.out, 66), "") << "absent ports are listed only with --all";
+
+  r = Pesolan("ports --all");
+  EXPECT_NE(PortLine(r.out, 1).find("/dev/ttyS0"), std::string::npos);
+  EXPECT_NE(PortLine(r.out, 1).find("absent"), std::string::npos);
+  EXPECT_NE(PortLine(r.out, 66).find("absent: not a terminal"), std::string::npos) << "an empty file";
+  EXPECT_NE(PortLine(r.out, 256).find("/dev/ttyACM63"), std::string::npos);
+
+  {
+    const int holder = open("/dev/ttyUSB0", O_RDWR | O_NOCTTY);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+    r = Pesolan("ports");
+    close(holder);
+  }
+  const std::string self = "(pid " + std::to_string(getpid()) + ")";
+  EXPECT_NE(PortLine(r.out, 65).find("in use: "), std::string::npos) << r.out;
+  EXPECT_NE(PortLine(r.out, 65).find(self), std::string::npos) << "the holder is named: " << r.out;
+
+  // As a user who may not open the terminal: it belongs to root, and its
+  // group is told as the one to join.
+  struct stat node{};
+  ASSERT_EQ(stat("/dev/ttyUSB0", &node), 0);
+  const group* owner = getgrgid(node.st_gid);
+  ASSERT_NE(owner, nullptr);
+  const std::string asNobody = "setpriv --reuid=65534 --regid=65534 --clear-groups " + std::string(PESOLAN_PATH);
+  FILE* p = popen((asNobody + " ports 2>&1").c_str(), "r");
+  ASSERT_NE(p, nullptr);
+  std::string out;
+  for (char line[512]; std::fgets(line, sizeof line, p) != nullptr;) out += line;
+  EXPECT_EQ(WEXITSTATUS(pclose(p)), 0) << out;
+  EXPECT_NE(PortLine(out, 65).find("no permission: the node belongs to group '" + std::string(owner->gr_name) + "'"),
+            std::string::npos)
+      << out;
+
+  r = Pesolan("--json ports");
+  EXPECT_NE(r.out.find("{\"com\":65,\"device\":\"/dev/ttyUSB0\",\"state\":\"free\"}"), std::string::npos)
+      << r.out;
+}
+
+// ---- the trace ----------------------------------------------------------------
+
+struct Event {
+  unsigned ms;
+  std::string what;
+};
+
+// The events of a --trace: "127.0.0.1:4000 +200 ms sent 05 ENQ".
+std::vector<Event> Events(const std::string& trace) {
+  std::vector<Event> events;
+  std::istringstream lines(trace);
+  for (std::string line; std::getline(lines, line);) {
+    const size_t plus = line.find(" +"), ms = line.find(" ms ");
+    if (plus == std::string::npos || ms == std::string::npos) continue;
+    events.push_back({static_cast<unsigned>(std::stoul(line.substr(plus + 2, ms - plus - 2))), line.substr(ms + 4)});
+  }
+  return events;
+}
+
+// The time of each expected event, found in this order (each one starts
+// the line); -1 for one that is missing. Times never go back within the
+// open, nor within the reading (which counts from its own beginning).
+std::vector<long> InOrder(const std::vector<Event>& events, const std::vector<std::string>& expected) {
+  std::vector<long> at;
+  size_t next = 0;
+  unsigned last = 0;
+  for (const std::string& want : expected) {
+    while (next < events.size() && events[next].what.rfind(want, 0) != 0) ++next;
+    at.push_back(next < events.size() ? static_cast<long>(events[next].ms) : -1);
+    if (next < events.size()) {
+      if (want == "reading begins") last = 0;
+      EXPECT_GE(events[next].ms, last) << want;
+      last = events[next].ms;
+      ++next;
+    }
+  }
+  return at;
+}
+
+TEST(CliTrace, StreamReading) {
+  SimProcess sim({"--tcp"});
+  const Outcome r = Pesolan("weight " + Tcp(sim) + " --trace", "2>&1 >/dev/null");
+  const auto at = InOrder(Events(r.out), {"connected to 127.0.0.1", "reading begins", "stream: took", "way: stream",
+                                          "recv 0A LF", "parsed: stable 12.345 kg", "result: 12.345, error 0"});
+  for (long t : at) EXPECT_GE(t, 0) << r.out;
+  EXPECT_GE(at[2] - at[1], 80 - 2) << "the purge waits at least 80 ms before it looks for a stream";
+  EXPECT_LT(at[6], 400) << r.out;
+}
+
+TEST(CliTrace, RequestReadingAndTheFallback) {
+  SimProcess sim({"--tcp", "--mode", "request"});
+  Outcome r = Pesolan("weight " + Tcp(sim) + " --trace", "2>&1 >/dev/null");
+  auto at = InOrder(Events(r.out), {"reading begins", "way: ENQ, then DC1", "sent 05 ENQ", "recv 06 ACK",
+                                    "reply of 1 byte", "sent 11 DC1", "recv 53 'S'", "reply of 18 bytes",
+                                    "parsed: stable 12.345 kg", "result: 12.345, error 0"});
+  for (long t : at) EXPECT_GE(t, 0) << r.out;
+  EXPECT_GE(at[2], 200 - 2) << "after the purge's 200 ms";
+  EXPECT_GE(at[5] - at[2], 168 + 80 - 2) << "the pause after ENQ and the silence after ACK";
+
+  SimProcess nak({"--tcp", "--mode", "request", "--enq-reply", "nak"});
+  r = Pesolan("weight " + Tcp(nak) + " --trace", "2>&1 >/dev/null");
+  at = InOrder(Events(r.out), {"way: ENQ, then DC1", "sent 05 ENQ", "recv 15 NAK", "no lone ACK to ENQ",
+                               "way: ENQ DC1 together", "sent 05 ENQ", "sent 11 DC1", "parsed: stable",
+                               "result: 12.345, error 0"});
+  for (long t : at) EXPECT_GE(t, 0) << r.out;
+}
+
+TEST(CliTrace, SilentScaleShowsEachWaitRunningOut) {
+  SimProcess silent({"--tcp", "--mode", "silent"});
+  const Outcome r = Pesolan("weight " + Tcp(silent) + " --trace", "2>&1 >/dev/null");
+  const auto at = InOrder(Events(r.out), {"reading begins", "way: ENQ, then DC1", "sent 05 ENQ",
+                                          "no reply within 300 ms", "no lone ACK", "way: ENQ DC1 together",
+                                          "no reply within 300 ms", "result: no weight, error 106"});
+  for (long t : at) EXPECT_GE(t, 0) << r.out;
+  EXPECT_GE(at[3] - at[2], 168 + 300 - 2);
+  EXPECT_GE(at[7], 2 * (168 + 300) + 200 - 2);
+}
+
+TEST(CliTrace, TheLibraryWritesTheFileNamedByTheVariableAndAnUnwritableOneIsHarmless) {
+  SimProcess sim({"--tcp", "--mode", "request"});
+  char dir[] = "/tmp/pesolan-trace-test.XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string file = std::string(dir) + "/trace.log";
+  Outcome r = Pesolan("weight " + Tcp(sim), "2>&1", "PESOLAN_TRACE=" + file);
+  EXPECT_EQ(r.out, "12.345\n") << "nothing of the trace on the console";
+  std::ifstream written(file);
+  std::stringstream lines;
+  lines << written.rdbuf();
+  const std::string port = "127.0.0.1:" + std::to_string(sim.port());
+  // "2026-12-07 15:30:01.123 127.0.0.1:4000 +200 ms sent 05 ENQ"
+  std::istringstream each(lines.str());
+  int count = 0;
+  for (std::string line; std::getline(each, line); ++count) {
+    EXPECT_EQ(line.size() > 24 ? line.substr(4, 1) + line.substr(7, 1) + line.substr(10, 1) + line.substr(13, 1) +
+                                     line.substr(19, 1)
+                               : "",
+              "-- :.")
+        << "date and time first: " << line;
+    EXPECT_NE(line.find(" " + port + " +"), std::string::npos) << "then the channel: " << line;
+  }
+  EXPECT_GE(count, 20);
+  EXPECT_EQ(InOrder(Events(lines.str()), {"connected to", "reading begins", "way: ENQ, then DC1", "result: 12.345"})
+                .back() >= 0,
+            true);
+
+  for (const std::string& unwritable : {std::string(dir), std::string("/nonexistent/dir/trace.log")}) {
+    r = Pesolan("weight " + Tcp(sim), "2>&1", "PESOLAN_TRACE=" + unwritable);
+    EXPECT_EQ(r.status, 0) << unwritable;
+    EXPECT_EQ(r.out, "12.345\n") << unwritable;
+  }
+  std::remove(file.c_str());
+  rmdir(dir);
+}
+
+TEST(CliTrace, SerialOpenNamesThePortAndItsDevice) {
+  REQUIRE_PRIVATE_DEV();
+  SimProcess sim({"--pty"});
+  testing_support::PlacedPty placed(sim.ptyPath());
+  ASSERT_TRUE(placed.ok());
+  Outcome r = Pesolan("weight --com 65 --trace", "2>&1 >/dev/null");
+  auto at = InOrder(Events(r.out), {"serial ports found: COM65", "opened COM65 (/dev/ttyUSB0)", "reading begins",
+                                    "stream: a byte came unasked", "way: stream", "result: 12.345, error 0"});
+  for (long t : at) EXPECT_GE(t, 0) << r.out;
+  r = Pesolan("weight --com 66 --trace", "2>&1 >/dev/null");
+  at = InOrder(Events(r.out), {"serial ports found: COM65", "cannot open COM66 (/dev/ttyUSB1)"});
+  EXPECT_GE(at[1], 0) << r.out;
+}
+
 
 }  // namespace

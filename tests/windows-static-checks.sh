@@ -2,7 +2,8 @@
 # Checks of the Windows DLLs that need no Windows: the undecorated exports,
 # imports from system DLLs only, and the calling conventions of the x86
 # interface methods (stdcall: callee pops, decorated @N in the symbol table;
-# the stand-in destructor: thiscall, ret 4).
+# the stand-in destructor: thiscall, ret 4), and the version resource of the
+# DLLs and of the x64 programs beside them (tools/).
 #   tests/windows-static-checks.sh X64_DLL X86_DLL
 set -euo pipefail
 x64=${1:-build/windows-x64/Pesolan.dll}
@@ -26,6 +27,17 @@ for arch in x64 x86; do
   imports=$(awk '/DLL Name:/ {print tolower($3)}' <<<"$headers" | sort -u | tr '\n' ' ')
   check "$arch imports only system DLLs ($imports)" \
     "! grep -qiE 'libgcc|libstdc|libwinpthread' <<<\"\$imports\" && [ -z \"\$(tr ' ' '\n' <<<\"\$imports\" | grep -vxE 'kernel32.dll|ws2_32.dll|msvcrt.dll|')\" ]"
+done
+
+# The driver version, written once: project() in CMakeLists.txt.
+version=$(sed -n 's/^project(Pesolan VERSION \([0-9.]*\).*/\1/p' "$(dirname "$0")/../CMakeLists.txt")
+for file in "$x64" "$x86" "$(dirname "$x64")/tools/pesolan.exe" "$(dirname "$x64")/tools/scale-sim.exe"; do
+  # The resource's texts are UTF-16: each name is followed by its value.
+  info=$(strings -a -el "$file" | tr '\n' '|')
+  name="$(basename "$(dirname "$file")")/$(basename "$file")"
+  for field in "FileVersion|$version" "ProductVersion|$version" "ProductName|Pesolan" "OriginalFilename|$(basename "$file")"; do
+    check "$name version resource: ${field/|/ }" "grep -qF '|$field|' <<<\"|\$info\""
+  done
 done
 
 symbols=$(i686-w64-mingw32-nm "$x86")

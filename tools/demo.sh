@@ -59,3 +59,6 @@ run weight --tcp "127.0.0.1:$silent"
 
 step "...and its device test report with the hint" test --tcp "127.0.0.1:$silent"
 run test --tcp "127.0.0.1:$silent"
+
+step "...and what the driver tried: the trace of the dialogue" weight --tcp "127.0.0.1:$silent" --trace
+run weight --tcp "127.0.0.1:$silent" --trace 2>&1

@@ -4,6 +4,7 @@
 
 #include "fake_os.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <deque>
 
@@ -147,5 +148,14 @@ int SocketSend(Socket, const uint8_t* bytes, int count) {
 }
 void SocketShutdown(Socket) {}
 void SocketClose(Socket) {}
+
+// No trace in virtual time.
+bool TracePath(char*, std::size_t) { return false; }
+bool AppendToFile(const char*, const char*, std::size_t) { return false; }
+void LocalTimeText(char* text, std::size_t size) { std::snprintf(text, size, "virtual"); }
+bool SerialDeviceName(int port, char* name, std::size_t size) {
+  return std::snprintf(name, size, "virtual%d", port) > 0;
+}
+void LastErrorText(char* text, std::size_t size) { std::snprintf(text, size, "virtual"); }
 
 }  // namespace os

@@ -1,10 +1,12 @@
 // pesolan: the driver from the command line. Loads the add-in library as the
 // platform does and calls its driver methods.
 
+#include <charconv>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -16,43 +18,17 @@
 #endif
 
 #include "addin_host.h"
+#include "cli_options.h"
+#include "pesolan_version.h"
+#include "ports.h"
+#include "trace_echo.h"
 #include "utf.h"
 
 using namespace host;
 
 namespace {
 
-const char* const kUsage =
-    "usage: pesolan [--lib PATH] [--locale NAME] [--json] COMMAND [OPTIONS]\n"
-    "commands:\n"
-    "  describe               the driver's description document\n"
-    "  settings               the settings page, with the serial ports found\n"
-    "  actions                the additional actions document\n"
-    "  weight CHANNEL [--unit 0..4] [--allow-unstable] [--watch [--interval MS] [--count N]]\n"
-    "                         open the scale and read its weight\n"
-    "  test CHANNEL [--unit 0..4] [--allow-unstable]\n"
-    "                         the driver's device test report\n"
-    "CHANNEL: --tcp HOST:PORT | --com N [--attrs 0|1]\n"
-    "units: 0 as on the scale, 1 mg, 2 g, 3 kg, 4 t\n"
-    "exit status: 0 success, 1 the device failed, 2 usage, 3 the library did not load\n";
-
 const char* const kUnitNames[] = {"", " mg", " g", " kg", " t"};
-
-struct Options {
-  std::string lib;
-  std::string locale = "C";
-  bool json = false;
-  std::string command;
-  std::string tcpHost;
-  int tcpPort = 0;
-  int com = 0;
-  int attrs = 0;
-  int unit = 0;
-  bool allowUnstable = false;
-  bool watch = false;
-  int intervalMs = 1000;
-  int count = 0;  // 0: until interrupted
-};
 
 volatile std::sig_atomic_t g_interrupted = 0;
 
@@ -78,53 +54,44 @@ std::string DefaultLibrary() {
   return name;
 }
 
-bool ParseNumber(const char* text, int* out) {
-  char* end = nullptr;
-  const long v = std::strtol(text, &end, 10);
-  if (end == text || *end != '\0') return false;
-  *out = static_cast<int>(v);
-  return true;
+// The weight exactly as the library returned it: the shortest decimal text
+// that reads back as the same number, never in exponent form.
+std::string Number(double value) {
+  char text[64];
+  const auto end = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed);
+  return std::string(text, end.ptr);
 }
 
-bool ParseArgs(int argc, char** argv, Options* o) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    const char* next = i + 1 < argc ? argv[i + 1] : nullptr;
-    auto number = [&](int* out) { return next != nullptr && ParseNumber(argv[++i], out); };
-    if (a == "--json") o->json = true;
-    else if (a == "--allow-unstable") o->allowUnstable = true;
-    else if (a == "--watch") o->watch = true;
-    else if (a == "--lib" && next) o->lib = argv[++i];
-    else if (a == "--locale" && next) o->locale = argv[++i];
-    else if (a == "--tcp" && next) {
-      const std::string target = argv[++i];
-      const size_t colon = target.rfind(':');
-      if (colon == std::string::npos || !ParseNumber(target.c_str() + colon + 1, &o->tcpPort)) return false;
-      o->tcpHost = target.substr(0, colon);
-    } else if (a == "--com") { if (!number(&o->com)) return false; }
-    else if (a == "--attrs") { if (!number(&o->attrs)) return false; }
-    else if (a == "--unit") { if (!number(&o->unit)) return false; }
-    else if (a == "--interval") { if (!number(&o->intervalMs)) return false; }
-    else if (a == "--count") { if (!number(&o->count)) return false; }
-    else if (a[0] != '-' && o->command.empty()) o->command = a;
-    else return false;
+std::string JsonText(const std::string& utf8) { return JsonString(Utf16(utf8)); }
+
+// An error: with --json a JSON object on stdout (code: the driver error
+// number, 0 when the error is not the driver's), else a line on stderr.
+int Error(const Options& o, int status, const std::string& message) {
+  if (o.json) {
+    std::printf("{\"ok\":false,\"code\":0,\"message\":%s}\n", JsonText(message).c_str());
+  } else {
+    std::fprintf(stderr, "pesolan: %s\n", message.c_str());
   }
-  return !o->command.empty();
+  return status;
 }
 
 class Session {
  public:
-  Session(Library& lib, const Options& o) : o_(o), component_(lib, &memory_, &connection_, Utf16(o.locale)) {}
+  Session(Library& lib, const Options& o) : o_(o), component_(lib, &memory_, &connection_, Utf16(o.locale)) {
+    if (o.trace) trace_ = std::make_unique<TraceEcho>();
+  }
   bool ok() { return component_.ok(); }
 
   CallResult Call(const std::u16string& method, std::vector<Arg> args) {
-    return component_.Call(method, std::move(args));
+    CallResult r = component_.Call(method, std::move(args));
+    if (trace_) trace_->Echo();
+    return r;
   }
 
-  // Sets the channel and reading parameters; false with a message on refusal.
-  bool Configure() {
+  // Sets the channel and reading parameters; a message when refused.
+  std::string Configure() {
     const bool tcp = !o_.tcpHost.empty();
-    if (!tcp && o_.com == 0) return Fail("choose a channel: --tcp HOST:PORT or --com N");
+    if (!tcp && o_.com == 0) return "choose a channel: --tcp HOST:PORT or --com N";
     std::vector<std::pair<std::u16string, Arg>> params = {
         {u"Prm_Connect", Arg::Int(tcp ? 1 : 0)},
         {u"Prm_Unit", Arg::Int(o_.unit)},
@@ -138,10 +105,9 @@ class Session {
       params.push_back({u"Prm_ConnAttrs", Arg::Int(o_.attrs)});
     }
     for (auto& p : params) {
-      if (!Call(u"SetParameter", {Arg::Text(p.first), p.second}).ok())
-        return Fail("the driver refused " + Utf8(p.first));
+      if (!Call(u"SetParameter", {Arg::Text(p.first), p.second}).ok()) return "the driver refused " + Utf8(p.first);
     }
-    return true;
+    return "";
   }
 
   // The driver's last error number and message.
@@ -155,22 +121,18 @@ class Session {
     std::u16string message;
     const int code = LastError(&message);
     if (o_.json) {
-      std::printf("{\"ok\":false,\"error\":%d,\"message\":%s}\n", code, JsonString(message).c_str());
+      std::printf("{\"ok\":false,\"code\":%d,\"message\":%s}\n", code, JsonString(message).c_str());
     } else {
       std::printf("error %d: %s\n", code, Utf8(message).c_str());
     }
     return 1;
   }
 
-  bool Fail(const std::string& why) {
-    std::fprintf(stderr, "pesolan: %s\n", why.c_str());
-    return false;
-  }
-
   const Options& o_;
   MemoryManager memory_;
   Connection connection_;
   Component component_;
+  std::unique_ptr<TraceEcho> trace_;
 };
 
 int Document(Session& s, const char16_t* method, const char* key) {
@@ -185,7 +147,8 @@ int Document(Session& s, const char16_t* method, const char* key) {
 }
 
 int Weight(Session& s) {
-  if (!s.Configure()) return 2;
+  const std::string refused = s.Configure();
+  if (!refused.empty()) return Error(s.o_, 2, refused);
   const CallResult opened = s.Call(u"Open", {Arg::Empty()});
   if (!opened.ok()) return s.ReportError();
   const std::u16string id = opened.argTexts[0];
@@ -199,9 +162,10 @@ int Weight(Session& s) {
   for (int n = 0; !g_interrupted; ++n) {
     const CallResult r = s.Call(u"GetWeight", {Arg::Text(id), Arg::Empty()});
     if (r.ok() && s.o_.json) {
-      std::printf("{\"ok\":true,\"weight\":%.6g,\"unit\":%d}\n", r.args[1].dblVal, s.o_.unit);
+      std::printf("{\"ok\":true,\"weight\":%s,\"unit\":%d}\n", Number(r.args[1].dblVal).c_str(), s.o_.unit);
     } else if (r.ok()) {
-      std::printf("%.6g%s\n", r.args[1].dblVal, kUnitNames[s.o_.unit >= 0 && s.o_.unit <= 4 ? s.o_.unit : 0]);
+      std::printf("%s%s\n", Number(r.args[1].dblVal).c_str(),
+                  kUnitNames[s.o_.unit >= 0 && s.o_.unit <= 4 ? s.o_.unit : 0]);
     } else {
       status = s.ReportError();
     }
@@ -214,7 +178,8 @@ int Weight(Session& s) {
 }
 
 int Test(Session& s) {
-  if (!s.Configure()) return 2;
+  const std::string refused = s.Configure();
+  if (!refused.empty()) return Error(s.o_, 2, refused);
   const CallResult r = s.Call(u"DeviceTest", {Arg::Empty(), Arg::Empty()});
   const std::u16string report = r.argTexts.empty() ? std::u16string() : r.argTexts[0];
   if (s.o_.json) {
@@ -225,36 +190,83 @@ int Test(Session& s) {
   return r.ok() ? 0 : 1;
 }
 
+int Ports(const Options& o) {
+  const std::vector<PortState> ports = ListPorts(o.all);
+  if (o.json) {
+    std::string out = "{\"ok\":true,\"ports\":[";
+    for (const PortState& p : ports) {
+      out += std::string(&p == &ports.front() ? "" : ",") + "{\"com\":" + std::to_string(p.com) +
+             ",\"device\":" + JsonText(p.device) + ",\"state\":" + JsonText(p.state) +
+             (p.detail.empty() ? "" : ",\"detail\":" + JsonText(p.detail)) + "}";
+    }
+    std::printf("%s]}\n", out.c_str());
+    return 0;
+  }
+  if (ports.empty()) std::printf("no serial port found (pesolan ports --all lists every COM number)\n");
+  for (const PortState& p : ports) {
+    std::printf("COM%-4d %-16s %s%s%s\n", p.com, p.device.c_str(), p.state.c_str(), p.detail.empty() ? "" : ": ",
+                p.detail.c_str());
+  }
+  return 0;
+}
+
+// The driver version that the library's description document gives.
+std::string DriverVersion(Library& lib) {
+  MemoryManager memory;
+  Connection connection;
+  Component component(lib, &memory, &connection);
+  const CallResult r = component.Call(u"GetDescription", {Arg::Empty()});
+  const std::string xml = r.ok() ? Utf8(r.argTexts[0]) : "";
+  const size_t at = xml.find("DriverVersion=\"");
+  if (at == std::string::npos) return "";
+  const size_t begin = at + std::strlen("DriverVersion=\"");
+  return xml.substr(begin, xml.find('"', begin) - begin);
+}
+
+int Version(const Options& o, const std::string& path) {
+  Library lib(path);
+  const std::string driver = lib.ok() ? DriverVersion(lib) : "";
+  if (o.json) {
+    std::printf("{\"ok\":%s,\"version\":%s,\"library\":%s,\"driverVersion\":%s}\n", lib.ok() ? "true" : "false",
+                JsonText(PESOLAN_VERSION).c_str(), JsonText(path).c_str(), JsonText(driver).c_str());
+  } else {
+    std::printf("pesolan %s\nlibrary: %s%s\ndriver version: %s\n", PESOLAN_VERSION, path.c_str(),
+                lib.ok() ? "" : (" (does not load: " + lib.error() + ")").c_str(), driver.c_str());
+  }
+  return lib.ok() ? 0 : 3;
+}
+
+int Run(Library& lib, const Options& o) {
+  Session s(lib, o);
+  if (!s.ok()) return Error(o, 3, "the library created no component");
+  if (o.command == "describe") return Document(s, u"GetDescription", "description");
+  if (o.command == "settings") return Document(s, u"GetParameters", "settings");
+  if (o.command == "actions") return Document(s, u"GetAdditionalActions", "actions");
+  if (o.command == "weight") return Weight(s);
+  return Test(s);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  Options o;
-  if (!ParseArgs(argc, argv, &o)) {
-    std::fputs(kUsage, stderr);
-    return 2;
-  }
-  std::signal(SIGINT, [](int) { g_interrupted = 1; });
 #if defined(_WIN32)
   SetConsoleOutputCP(CP_UTF8);
 #endif
-  Library lib(o.lib.empty() ? DefaultLibrary() : o.lib);
-  if (!lib.ok()) {
-    std::fprintf(stderr, "pesolan: %s\n", lib.error().c_str());
-    return 3;
+  Options o;
+  const std::string wrong = ParseArgs(argc, argv, &o);
+  if (o.help) {
+    std::fputs(kUsage, stdout);
+    return 0;
   }
-  int status = 2;
-  {
-    Session s(lib, o);
-    if (!s.ok()) {
-      std::fprintf(stderr, "pesolan: the library created no component\n");
-      return 3;
-    }
-    if (o.command == "describe") status = Document(s, u"GetDescription", "description");
-    else if (o.command == "settings") status = Document(s, u"GetParameters", "settings");
-    else if (o.command == "actions") status = Document(s, u"GetAdditionalActions", "actions");
-    else if (o.command == "weight") status = Weight(s);
-    else if (o.command == "test") status = Test(s);
-    else std::fputs(kUsage, stderr);
+  if (!wrong.empty()) {
+    if (!o.json) std::fputs(kUsage, stderr);
+    return Error(o, 2, wrong);
   }
-  return status;
+  const std::string path = o.lib.empty() ? DefaultLibrary() : o.lib;
+  if (o.version) return Version(o, path);
+  if (o.command == "ports") return Ports(o);
+  std::signal(SIGINT, [](int) { g_interrupted = 1; });
+  Library lib(path);
+  if (!lib.ok()) return Error(o, 3, lib.error());
+  return Run(lib, o);
 }

@@ -1,0 +1,124 @@
+// The serial ports on Linux. COM numbers map to device nodes by the driver's
+// fixed rule: 1..64 /dev/ttyS0.., 65..192 /dev/ttyUSB0.., 193..256
+// /dev/ttyACM0...
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <linux/serial.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "ports.h"
+
+namespace host {
+namespace {
+
+std::string NodeOf(int com) {
+  if (com <= 64) return "/dev/ttyS" + std::to_string(com - 1);
+  if (com <= 192) return "/dev/ttyUSB" + std::to_string(com - 65);
+  return "/dev/ttyACM" + std::to_string(com - 193);
+}
+
+std::string ReadLine(const std::string& path) {
+  FILE* f = std::fopen(path.c_str(), "r");
+  if (f == nullptr) return "";
+  char line[256] = {};
+  if (std::fgets(line, sizeof line, f) == nullptr) line[0] = '\0';
+  std::fclose(f);
+  line[std::strcspn(line, "\n")] = '\0';
+  return line;
+}
+
+// The programs (other than this one) that have the terminal device open:
+// "scale-sim (pid 812)". The system tells only about processes we may look
+// into.
+std::string Holders(dev_t device) {
+  std::string found;
+  DIR* proc = opendir("/proc");
+  if (proc == nullptr) return found;
+  const std::string self = std::to_string(getpid());
+  while (dirent* entry = readdir(proc)) {
+    const std::string pid = entry->d_name;
+    if (pid.find_first_not_of("0123456789") != std::string::npos || pid == self) continue;
+    DIR* fds = opendir(("/proc/" + pid + "/fd").c_str());
+    if (fds == nullptr) continue;
+    bool holds = false;
+    while (dirent* fd = readdir(fds)) {
+      struct stat target{};
+      const std::string link = "/proc/" + pid + "/fd/" + fd->d_name;
+      if (!holds && stat(link.c_str(), &target) == 0 && S_ISCHR(target.st_mode) && target.st_rdev == device)
+        holds = true;
+    }
+    closedir(fds);
+    if (holds) found += (found.empty() ? "" : ", ") + ReadLine("/proc/" + pid + "/comm") + " (pid " + pid + ")";
+  }
+  closedir(proc);
+  return found;
+}
+
+std::string GroupHint(const struct stat& node) {
+  const group* g = getgrgid(node.st_gid);
+  const std::string name = g != nullptr ? g->gr_name : std::to_string(node.st_gid);
+  return "the node belongs to group '" + name + "': add the user to it (usermod -aG " + name +
+         " USER) and log in again";
+}
+
+bool HasNoUart(int fd, const std::string& node) {
+  serial_struct info{};
+  return node.compare(0, 9, "/dev/ttyS") == 0 && ioctl(fd, TIOCGSERIAL, &info) == 0 && info.type == PORT_UNKNOWN;
+}
+
+PortState Look(int com) {
+  PortState p{com, NodeOf(com), "absent", ""};
+  struct stat node{};
+  if (stat(p.device.c_str(), &node) != 0) return p;
+  const int fd = open(p.device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    const int error = errno;
+    if (error == EACCES || error == EPERM) {
+      p.state = "no permission";
+      p.detail = GroupHint(node);
+    } else if (error == EBUSY) {
+      p.state = "in use";
+      p.detail = Holders(node.st_rdev);
+    } else if (error != ENOENT && error != ENXIO && error != ENODEV) {
+      p.state = "cannot open";
+      p.detail = std::strerror(error);
+    }
+    return p;
+  }
+  if (!isatty(fd)) {
+    p.detail = "not a terminal";
+  } else if (HasNoUart(fd, p.device)) {
+    p.state = "no UART";
+    p.detail = "the kernel has the node but no serial hardware behind it";
+  } else if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    p.state = "in use";
+    p.detail = Holders(node.st_rdev);
+  } else {
+    p.state = "free";
+  }
+  close(fd);
+  return p;
+}
+
+}  // namespace
+
+std::vector<PortState> ListPorts(bool all) {
+  std::vector<PortState> ports;
+  for (int com = 1; com <= 256; ++com) {
+    PortState p = Look(com);
+    if (all || p.state != "absent") ports.push_back(p);
+  }
+  return ports;
+}
+
+}  // namespace host

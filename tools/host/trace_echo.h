@@ -1,0 +1,27 @@
+#pragma once
+// --trace: the library traces into a file of our own (PESOLAN_TRACE), and
+// each new line is echoed to stderr without its date and time.
+
+#include <string>
+
+namespace host {
+
+class TraceEcho {
+ public:
+  // Creates the file and points PESOLAN_TRACE at it.
+  TraceEcho();
+  // Removes the file.
+  ~TraceEcho();
+  TraceEcho(const TraceEcho&) = delete;
+  TraceEcho& operator=(const TraceEcho&) = delete;
+
+  bool ok() const { return !path_.empty(); }
+  // Writes the lines the library has added since the last call to stderr.
+  void Echo();
+
+ private:
+  std::string path_;
+  long offset_ = 0;
+};
+
+}  // namespace host
