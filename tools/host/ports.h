@@ -16,5 +16,7 @@ struct PortState {
 
 // Every COM number from 1 to 256 with its state; absent ones only when all.
 std::vector<PortState> ListPorts(bool all);
+// One COM number: the system's part (ports_posix.cpp, ports_windows.cpp).
+PortState LookAtPort(int com);
 
 }  // namespace host

@@ -112,13 +112,6 @@ PortState Look(int com) {
 
 }  // namespace
 
-std::vector<PortState> ListPorts(bool all) {
-  std::vector<PortState> ports;
-  for (int com = 1; com <= 256; ++com) {
-    PortState p = Look(com);
-    if (all || p.state != "absent") ports.push_back(p);
-  }
-  return ports;
-}
+PortState LookAtPort(int com) { return Look(com); }
 
 }  // namespace host
