@@ -1,5 +1,6 @@
 # make demo   build, then read weights from simulated scales through the add-in
 # make test   build everything (Linux and the Windows cross builds), run all tests
+# make abi-check  the DLLs called by a host built with the Microsoft C++ ABI (clang, lld-link)
 # make bench  GetWeight latency and CPU time per mode, Linux and the x64 DLL under Wine;
 #             writes docs/performance.md, build/bench.json and build/bench-wine.json
 # make fuzz   every fuzz target for FUZZ_SECONDS (default 60) each
@@ -7,7 +8,7 @@
 
 BUILD := build/linux
 
-.PHONY: all build demo test test-asan test-tsan fuzz bench windows dist deps-build deps-test clean
+.PHONY: all build demo test test-asan test-tsan abi-check fuzz bench windows dist deps-build deps-test clean
 
 FUZZ_SECONDS ?= 60
 
@@ -39,6 +40,7 @@ test: deps-test build windows
 	tools/run-fuzzers.sh 10
 	tests/windows-static-checks.sh build/windows-x64/Pesolan.dll build/windows-x86/Pesolan.dll
 	tests/wine-tests.sh build/windows-x64 $(BUILD)/tools
+	$(MAKE) --no-print-directory abi-check
 	$(MAKE) --no-print-directory dist
 	tests/package-check.sh dist/Pesolan.zip
 
@@ -54,6 +56,12 @@ test-tsan: deps-test
 	cmake --preset linux-tsan >/dev/null
 	cmake --build --preset linux-tsan
 	ctest --preset linux-tsan
+
+# A host compiled for the Microsoft C++ ABI (clang, lld-link, no Microsoft
+# runtime): the x64 one drives the x64 DLL under Wine; the x86 one's call
+# sites are read against the x86 DLL.
+abi-check: windows
+	tests/abi-check.sh build/windows-x64 build/windows-x86
 
 # GetWeight latency and CPU time per mode against the protocol's floor, for
 # the Linux library and for the x64 DLL under Wine (not part of test).

@@ -20,7 +20,7 @@ fi
 
 # Wine maps every serial device node it finds to a COM port: leave none but
 # the one linked below.
-rm -f /dev/ttyUSB0
+rm -f /dev/ttyUSB[0-7]
 prefix=$(mktemp -d /tmp/pesolan-wine.XXXXXX)
 export WINEPREFIX=$prefix WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES="mscoree,mshtml="
 sims=()

@@ -5,7 +5,7 @@ set -euo pipefail
 
 want=(cmake ninja-build g++ make)
 if [ "${1:-build}" = test ]; then
-  want+=(libgtest-dev googletest mingw-w64 wine wine64 locales clang libclang-rt-14-dev)
+  want+=(libgtest-dev googletest mingw-w64 wine wine64 locales clang libclang-rt-14-dev lld llvm util-linux)
 fi
 
 missing=()
