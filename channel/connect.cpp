@@ -115,22 +115,29 @@ void CloseChannel(DeviceSlot& slot) {
 
 // The kind of channel for connType, after recording what the settings
 // mean for the device's error; Channel_None when they name no channel. For
-// a serial channel, ports gets the serial ports that exist.
-int32_t ChooseChannel(DeviceHandle& handle, int32_t connType, std::string* ports) {
+// a serial channel, ports gets the serial ports that exist (room for
+// os::kMaxPort) and found their count.
+int32_t ChooseChannel(DeviceHandle& handle, int32_t connType, int32_t* ports, int* found) {
   if (connType == 1) {
-    int32_t list[os::kMaxPort];
-    const int count = ProbePorts(list);
-    if (count == 0) {
+    *found = ProbePorts(ports);
+    if (*found == 0) {
       RecordError(handle, No_Serial_Ports);
     } else {
       ClearError(handle, No_Serial_Ports);
     }
-    for (int i = 0; i < count; ++i) ports->append(" COM" + std::to_string(list[i]));
     return Serial;
   }
   if (connType == 2) return Tcp;
   RecordError(handle, Channel_Settings_Error);
   return Channel_None;
+}
+
+// "serial ports found: COM1 COM65", only when the open is traced.
+void TracePortsFound(int index, const int32_t* ports, int found) {
+  if (!Tracing(index)) return;
+  std::string text = found == 0 ? " none" : "";
+  for (int i = 0; i < found; ++i) text += " COM" + std::to_string(ports[i]);
+  Trace(index, "serial ports found:%s", text.c_str());
 }
 
 }  // namespace
@@ -145,8 +152,9 @@ bool Connect(DeviceHandle& handle, const ChannelSettings& settings) {
   }
   ClearError(handle, Too_Many_Instances);
   DeviceSlot record;
-  std::string ports;
-  record.channelKind = ChooseChannel(handle, settings.connType, &ports);
+  int32_t ports[os::kMaxPort];
+  int found = 0;
+  record.channelKind = ChooseChannel(handle, settings.connType, ports, &found);
   if (record.channelKind == Channel_None) {
     CancelReservation(index);
     return false;
@@ -158,7 +166,7 @@ bool Connect(DeviceHandle& handle, const ChannelSettings& settings) {
   record.settings = settings;
   FillSlot(index, record);
   BeginTrace(index);
-  if (record.channelKind == Serial) Trace(index, "serial ports found:%s", ports.empty() ? " none" : ports.c_str());
+  if (record.channelKind == Serial) TracePortsFound(index, ports, found);
 
   if (GetError(handle) != NoError) {
     Trace(index, "not opened: error %d", static_cast<int>(DriverErrorNumber(GetError(handle))));

@@ -25,6 +25,12 @@ void ReplaceInSlot(const DeviceHandle& handle, int32_t from, int32_t to) {
   if (slot != nullptr && *slot == from) *slot = to;
 }
 
+// Recorded if the guard is clear, and shown by the slot whatever it held.
+void RecordAndShow(DeviceHandle& handle, int32_t code) {
+  RecordError(handle, code);
+  ShowInSlot(handle, code);
+}
+
 }  // namespace
 
 int32_t GetError(const DeviceHandle& handle, char* message, int32_t* number) {
@@ -52,10 +58,7 @@ void ClearError(DeviceHandle& handle, int32_t code) {
 
 void CarryErrorIntoSlot(const DeviceHandle& handle, DeviceSlot& record) { record.errorCode = handle.lastError; }
 
-void RecordPortOpenError(DeviceHandle& handle) {
-  RecordError(handle, Port_Open_Error);
-  ShowInSlot(handle, Port_Open_Error);
-}
+void RecordPortOpenError(DeviceHandle& handle) { RecordAndShow(handle, Port_Open_Error); }
 
 void RecordTcpConnectError(const DeviceHandle& handle) { ShowInSlot(handle, Tcp_Connect_Error); }
 
@@ -65,9 +68,6 @@ void RecordUnknownData(const DeviceHandle& handle) { ReplaceInSlot(handle, NoErr
 
 void ClearUnknownData(const DeviceHandle& handle) { ReplaceInSlot(handle, Unknown_Data, NoError); }
 
-void RecordTareNotSupported(DeviceHandle& handle) {
-  RecordError(handle, Tare_Not_Supported);
-  ShowInSlot(handle, Tare_Not_Supported);
-}
+void RecordTareNotSupported(DeviceHandle& handle) { RecordAndShow(handle, Tare_Not_Supported); }
 
 }  // namespace pesolan

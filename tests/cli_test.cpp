@@ -295,9 +295,8 @@ TEST(CliTrace, TheLibraryWritesTheFileNamedByTheVariableAndAnUnwritableOneIsHarm
     EXPECT_NE(line.find(" " + port + " +"), std::string::npos) << "then the channel: " << line;
   }
   EXPECT_GE(count, 20);
-  EXPECT_EQ(InOrder(Events(lines.str()), {"connected to", "reading begins", "way: ENQ, then DC1", "result: 12.345"})
-                .back() >= 0,
-            true);
+  const auto at = InOrder(Events(lines.str()), {"connected to", "reading begins", "way: ENQ, then DC1", "result: 12.345"});
+  EXPECT_GE(at.back(), 0) << lines.str();
 
   for (const std::string& unwritable : {std::string(dir), std::string("/nonexistent/dir/trace.log")}) {
     r = Pesolan("weight " + Tcp(sim), "2>&1", "PESOLAN_TRACE=" + unwritable);
