@@ -1,8 +1,10 @@
 #pragma once
 // The process-wide decimal separator: '.' or ',', whichever the C runtime's
-// text-to-number conversion accepts under the current locale. Opening a
-// channel decides it; parsing a weight line reads it. Atomic, because
-// components in different threads may do both at once.
+// text-to-number conversion accepts under the locale in force when a channel
+// opens. It is the decimal mark of the weight's text in the device test
+// report, and nothing else: weights themselves are read and written without
+// the locale, which any thread of the process may change at any moment.
+// Atomic, because components in different threads open and read at once.
 
 #include <atomic>
 

@@ -15,6 +15,7 @@ set(PESOLAN_CHANNEL_SOURCES
   channel/connect.cpp
   channel/io.cpp)
 set(PESOLAN_PROTOCOL_SOURCES
+  protocol/decimal.cpp
   protocol/parse.cpp
   protocol/units.cpp
   protocol/exchange.cpp

@@ -7,6 +7,7 @@
 #include "channel/io.h"
 #include "channel/trace.h"
 #include "platform/os.h"
+#include "protocol/decimal.h"
 #include "protocol/weight.h"
 
 namespace pesolan {
@@ -36,6 +37,15 @@ struct Dialogue {
   uint8_t line[kLineBufferSize] = {};
 };
 
+void TraceParsed(int index, const WeightReading& parsed) {
+  static const char* const kUnits[] = {"as on the scale", "mg", "g", "kg", "t"};
+  char value[48];
+  const int decimals = parsed.hasDecimalPoint ? parsed.decimals : 0;
+  if (WriteFixed(static_cast<double>(parsed.value), decimals, value, sizeof value) < 0) std::strcpy(value, "?");
+  Trace(index, "parsed: %s %s %s", parsed.stability == Stability_Unstable ? "unstable" : "stable", value,
+        parsed.unit >= 0 && parsed.unit <= 4 ? kUnits[parsed.unit] : "?");
+}
+
 // A parsed line is the dialogue's result, and clears an Unknown_Data that an
 // earlier dialogue left.
 bool ParseAndStore(const Dialogue& d, int length) {
@@ -43,10 +53,7 @@ bool ParseAndStore(const Dialogue& d, int length) {
   if (!ParseWeightLine(d.line, length, &parsed)) return false;
   ClearUnknownData(d.device);
   *d.reading = parsed;
-  static const char* const kUnits[] = {"as on the scale", "mg", "g", "kg", "t"};
-  Trace(d.index, "parsed: %s %.*f %s", parsed.stability == Stability_Unstable ? "unstable" : "stable",
-        parsed.hasDecimalPoint ? static_cast<int>(parsed.decimals) : 0, static_cast<double>(parsed.value),
-        parsed.unit >= 0 && parsed.unit <= 4 ? kUnits[parsed.unit] : "?");
+  if (Tracing(d.index)) TraceParsed(d.index, parsed);
   return true;
 }
 

@@ -1,6 +1,4 @@
-#include <cstdlib>
-
-#include "channel/decimal_separator.h"
+#include "protocol/decimal.h"
 #include "protocol/weight.h"
 
 namespace pesolan {
@@ -32,7 +30,6 @@ bool ParseWeightLine(const uint8_t* bytes, int length, WeightReading* reading) {
   bool inNumber = false, numberEnded = false, negative = false, point = false;
   char number[kNumberTextSize] = {};
   int kept = 0, fromPoint = 0;
-  const char separator = DecimalSeparator.load();
 
   for (int i = 0; i < length; ++i) {
     const uint8_t b = bytes[i];
@@ -47,7 +44,7 @@ bool ParseWeightLine(const uint8_t* bytes, int length, WeightReading* reading) {
     if (inNumber) {
       if (kept == kNumberTextSize - 1) break;  // a sixteenth character is not kept
       if (b == '.') point = true;
-      number[kept++] = b == '.' ? separator : static_cast<char>(b);
+      number[kept++] = static_cast<char>(b);
       if (point) ++fromPoint;
     }
     if (numberEnded && unit == Unit_AsOnScale) unit = UnitOf(b);
@@ -55,7 +52,8 @@ bool ParseWeightLine(const uint8_t* bytes, int length, WeightReading* reading) {
 
   if (kept == 0) return false;
   if (stability == Stability_None || !numberEnded || unit == Unit_AsOnScale) return false;
-  float value = static_cast<float>(std::atof(number));
+  // Read the same way whatever the process's locale is at this moment.
+  float value = static_cast<float>(ReadDecimal(number));
   if (negative) value *= -1.0f;
   reading->stability = stability;
   reading->hasDecimalPoint = point ? 1 : 0;

@@ -1,8 +1,8 @@
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
+#include "channel/decimal_separator.h"
+#include "protocol/decimal.h"
 #include "protocol/weight.h"
 
 namespace pesolan {
@@ -11,6 +11,8 @@ namespace {
 // Power of ten of each unit in grams, by WeightUnit code 1..4.
 constexpr int kGramExponent[] = {0, -3, 0, 3, 6};
 constexpr double kPowerOfTen[] = {1.0, 1e3, 1e6, 1e9};
+// A weight with a point is written with six decimals before the cut.
+constexpr int kWrittenDecimals = 6;
 
 bool IsConvertible(int32_t unit) { return unit >= Unit_Milligram && unit <= Unit_Tonne; }
 
@@ -65,22 +67,22 @@ bool FormatWeight(double weight, const WeightReading& reading, int32_t requested
   // not be rounded away: it is cut like a reading with a point.
   const bool intoLargerUnit =
       IsConvertible(reading.unit) && IsConvertible(requestedUnit) && requestedUnit > reading.unit;
+  const bool cut = reading.hasDecimalPoint || intoLargerUnit;
   std::memset(out->text, 0, sizeof out->text);
   weight = WithoutFloatNoise(weight, reading, requestedUnit);
-  int written;
-  if (reading.hasDecimalPoint || intoLargerUnit) {
-    written = std::snprintf(out->text, sizeof out->text, "%lf", weight);
-    if (written < 0 || written >= kWeightTextSize) return DoesNotFit(out);
-    char* separator = std::strpbrk(out->text, ".,");
-    if (separator != nullptr) {
-      const int keep = DigitsToKeep(reading, requestedUnit);
-      if (separator + 1 + keep < out->text + written) separator[1 + keep] = '\0';
-    }
-  } else {
-    written = std::snprintf(out->text, sizeof out->text, "%.f", weight);
-    if (written < 0 || written >= kWeightTextSize) return DoesNotFit(out);
+  char text[kWeightTextSize];
+  const int written = WriteFixed(weight, cut ? kWrittenDecimals : 0, text, sizeof text);
+  if (written < 0) return DoesNotFit(out);
+  char* point = std::strchr(text, '.');
+  if (point != nullptr) {
+    const int keep = DigitsToKeep(reading, requestedUnit);
+    if (point + 1 + keep < text + written) point[1 + keep] = '\0';
   }
-  out->number = std::atof(out->text);
+  out->number = ReadDecimal(text);
+  // Only the text shows the separator of the locale the device was opened
+  // in; the number never depends on it.
+  const char separator = DecimalSeparator.load();
+  for (int i = 0; text[i] != '\0'; ++i) out->text[i] = text[i] == '.' ? separator : text[i];
   return true;
 }
 

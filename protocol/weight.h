@@ -21,8 +21,11 @@ bool ParseWeightLine(const uint8_t* bytes, int length, WeightReading* reading);
 double ConvertWeight(double weight, int32_t reportedUnit, int32_t requestedUnit);
 
 struct FormattedWeight {
-  char text[kWeightTextSize];  // in the C locale's number format
-  double number;               // what the text stands for
+  // With DecimalSeparator as its decimal mark: the text of the device test
+  // report.
+  char text[kWeightTextSize];
+  double number;  // what the text stands for, whatever the locale
+
 };
 
 // Cuts the converted weight of reading to the returned decimals (truncating

@@ -7,7 +7,9 @@
 
 #include <atomic>
 #include <memory>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/addin_fixture.h"
@@ -62,6 +64,50 @@ TEST(Threads, EightComponentsReadTheirOwnStreamingAndRequestScales) {
   EXPECT_EQ(failed.load(), 0);
   EXPECT_EQ(wrong.load(), 0) << "a reading came from another device's scale";
   ExpectEverySlotFree(library);
+}
+
+// Sessions in other languages come and go beside the readers: the host sets
+// the process's locale for each, from its own thread, at any moment.
+TEST(Threads, ReadingsStayExactWhileAnotherComponentSwitchesTheLocale) {
+#if defined(_WIN32)
+  constexpr int kReadings = 4;
+#else
+  constexpr int kReadings = 15;  // 60 readings in all
+#endif
+  constexpr int kReaders = 4;
+  SimProcess stream({"--tcp"}), request({"--tcp", "--mode", "request"});
+  host::Library library(PESOLAN_LIBRARY_PATH);
+  std::atomic<bool> reading{true};
+  std::atomic<int> read{0}, wrong{0}, failed{0}, switches{0};
+  std::thread switcher([&] {
+    AddIn session(library);
+    for (bool comma = true; reading.load(); comma = !comma) {
+      session.component.locale()->SetLocale(comma ? kHostCommaLocale : u"C");
+      ++switches;
+      std::this_thread::sleep_for(std::chrono::milliseconds(3));
+    }
+  });
+  RunTogether(kReaders, [&](int t) {
+    AddIn addin(library, t % 2 == 0 ? u"C" : kHostCommaLocale);
+    addin.UseTcp(t < kReaders / 2 ? stream.port() : request.port(), 3);
+    const std::u16string id = addin.Open();
+    for (int i = 0; i < kReadings; ++i, ++read) {
+      double weight = 0;
+      if (!addin.Weight(id, &weight)) {
+        ++failed;
+      } else if (weight != 12.345) {
+        ++wrong;
+      }
+    }
+    addin.Close(id);
+  });
+  reading = false;
+  switcher.join();
+  AddIn restore(library, u"C");
+  EXPECT_EQ(read.load(), kReaders * kReadings);
+  EXPECT_GT(switches.load(), kReadings) << "the locale changed all along";
+  EXPECT_EQ(failed.load(), 0);
+  EXPECT_EQ(wrong.load(), 0) << "a weight read as another number under a neighbour's locale";
 }
 
 TEST(Threads, EightComponentsOpenTheirSerialScalesAtTheSameMoment) {

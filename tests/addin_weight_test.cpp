@@ -85,6 +85,31 @@ TEST_F(Weight, AllowingUnstableWeightsAppliesAtOnceToOpenDevices) {
   EXPECT_EQ(addin.LastError(), 110) << "a code 10 from before stays while unstable weights are allowed";
 }
 
+// The host sets the process's locale for each component it makes; a device
+// opened under one locale is read after a neighbour brought in another.
+TEST_F(Weight, ANeighboursLocaleNeverChangesAWeight) {
+  SimProcess stream({"--tcp"}), request({"--tcp", "--mode", "request", "--weight", "0.5", "--unit", "g"});
+  for (const std::u16string& opened : {std::u16string(u"C"), std::u16string(kHostCommaLocale)}) {
+    const std::u16string other = opened == u"C" ? kHostCommaLocale : u"C";
+    AddIn reader(library, opened);
+    reader.UseTcp(stream.port(), 3);
+    const std::u16string streamId = reader.Open();
+    reader.UseTcp(request.port(), 1);
+    const std::u16string requestId = reader.Open();
+    double weight = 0;
+    ASSERT_TRUE(reader.Weight(streamId, &weight));
+    EXPECT_EQ(weight, 12.345);
+    { AddIn neighbour(library, other); }
+    for (int i = 0; i < 3; ++i) {
+      ASSERT_TRUE(reader.Weight(streamId, &weight));
+      EXPECT_EQ(weight, 12.345) << "opened under " << (opened == u"C" ? "C" : "a comma locale");
+      ASSERT_TRUE(reader.Weight(requestId, &weight));
+      EXPECT_EQ(weight, 500.0);
+    }
+  }
+  AddIn restore(library, u"C");
+}
+
 TEST_F(Weight, WeightTooLargeForItsTextIsUnknownDataThenClears) {
   const std::u16string id =
       OpenOn({"--mode", "request", "--line", "S 999999999999999t", "--line", "ST,GS,  12.345kg"}, 1);

@@ -30,6 +30,7 @@ bool IsWeightLine(const std::string& line) {
 class ParseTest : public ::testing::Test {
  protected:
   void SetUp() override { DecimalSeparator = '.'; }
+  void TearDown() override { DecimalSeparator = '.'; }
 };
 
 TEST_F(ParseTest, TypicalLineGivesStabilityNumberDecimalsAndUnit) {

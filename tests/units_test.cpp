@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "channel/decimal_separator.h"
 #include "protocol/weight.h"
 #include "support/text.h"
 
@@ -61,6 +62,10 @@ TEST(FormatWeight, PointLocaleCutsToThreeDecimalsWithoutFloatNoise) {
 TEST(FormatWeight, CommaLocaleGivesCommaTextAndTheSameNumber) {
   testing_support::ScopedLocale comma(testing_support::kCommaLocale);
   ASSERT_TRUE(comma.ok()) << "the ru_RU.UTF-8 locale is needed (see .ci/run)";
+  UpdateDecimalSeparator();  // as opening a device in this locale does
+  struct PointAgain {
+    ~PointAgain() { DecimalSeparator = '.'; }
+  } pointAgain;
   const WeightReading kg = Reading(12.345f, Unit_Kilogram, 1, 3);
   FormattedWeight f = Returned(kg, Unit_Kilogram);
   EXPECT_STREQ(f.text, "12,345");
@@ -68,6 +73,20 @@ TEST(FormatWeight, CommaLocaleGivesCommaTextAndTheSameNumber) {
   f = Returned(kg, Unit_Gram);
   EXPECT_STREQ(f.text, "12345,000");
   EXPECT_DOUBLE_EQ(f.number, 12345.0);
+}
+
+TEST(FormatWeight, TheNumberNeverFollowsALocaleThatChangedAfterTheOpen) {
+  const WeightReading kg = Reading(12.345f, Unit_Kilogram, 1, 3);
+  DecimalSeparator = ',';  // opened under a comma locale, read under "C"
+  FormattedWeight f = Returned(kg, Unit_Kilogram);
+  EXPECT_STREQ(f.text, "12,345");
+  EXPECT_EQ(f.number, 12.345);
+  DecimalSeparator = '.';
+  testing_support::ScopedLocale comma(testing_support::kCommaLocale);
+  ASSERT_TRUE(comma.ok()) << "the ru_RU.UTF-8 locale is needed (see .ci/run)";
+  f = Returned(kg, Unit_Gram);
+  EXPECT_STREQ(f.text, "12345.000");
+  EXPECT_EQ(f.number, 12345.0);
 }
 
 TEST(FormatWeight, AsOnScaleKeepsTheReadingsOwnDecimalsUpToThree) {
