@@ -64,12 +64,16 @@ void DestroyComponent(IComponentBase* component) {
 // ---- IInitDoneBase ------------------------------------------------------------
 
 bool Vestra_Scale_nLP::Init(void* connection) {
-  const CallLock lock(calls_);
-  connection_ = static_cast<IAddInDefBase*>(connection);
-  if (connection_ == nullptr) return false;
+  IAddInDefBase* host = static_cast<IAddInDefBase*>(connection);
+  {
+    const CallLock lock(calls_);
+    connection_ = host;
+  }
+  if (host == nullptr) return false;
+  // Without the lock: the host may read the component back from here.
   text16 profile[sizeof kClassName / sizeof kClassName[0]];
   std::copy(std::begin(kClassName), std::end(kClassName), profile);
-  connection_->RegisterProfileAs(profile);
+  host->RegisterProfileAs(profile);
   return true;
 }
 
@@ -85,11 +89,16 @@ void Vestra_Scale_nLP::Done() {}
 
 // ---- ILanguageExtenderBase: name and properties -------------------------------
 
-bool Vestra_Scale_nLP::RegisterExtensionAs(text16** name) {
+IMemoryManager* Vestra_Scale_nLP::Memory() {
   const CallLock lock(calls_);
-  if (memory_ == nullptr || name == nullptr) return false;
+  return memory_;
+}
+
+bool Vestra_Scale_nLP::RegisterExtensionAs(text16** name) {
+  IMemoryManager* const memory = Memory();
+  if (memory == nullptr || name == nullptr) return false;
   Guarded<const text16*>(nullptr, [&] {
-    text16* copy = CopyToHost(memory_, kClassName, sizeof kClassName / sizeof kClassName[0] - 1);
+    text16* copy = CopyToHost(memory, kClassName, sizeof kClassName / sizeof kClassName[0] - 1);
     if (copy != nullptr) *name = copy;
     return copy;
   });
@@ -101,9 +110,8 @@ long Vestra_Scale_nLP::GetNProps() { return kPropertyCount; }
 long Vestra_Scale_nLP::FindProp(const text16* name) { return FindProperty(name); }
 
 const text16* Vestra_Scale_nLP::GetPropName(long num, long lang) {
-  const CallLock lock(calls_);
   if (num < 0 || num >= kPropertyCount) return nullptr;
-  return HostCopy(memory_, NameIn(kProperties[num], lang));
+  return HostCopy(Memory(), NameIn(kProperties[num], lang));
 }
 
 bool Vestra_Scale_nLP::GetPropVal(long num, tVariant* value) {
@@ -131,9 +139,8 @@ long Vestra_Scale_nLP::GetNMethods() { return kMethodCount; }
 long Vestra_Scale_nLP::FindMethod(const text16* name) { return addin::FindMethod(name); }
 
 const text16* Vestra_Scale_nLP::GetMethodName(long num, long lang) {
-  const CallLock lock(calls_);
   if (!IsMethod(num)) return nullptr;
-  return HostCopy(memory_, NameIn(kMethods[num].name, lang));
+  return HostCopy(Memory(), NameIn(kMethods[num].name, lang));
 }
 
 long Vestra_Scale_nLP::GetNParams(long method) { return IsMethod(method) ? kMethods[method].params : 0; }
@@ -153,9 +160,17 @@ bool Vestra_Scale_nLP::CallAsFunc(long method, tVariant* result, tVariant* param
   // A call with fewer arguments than the method reads is malformed.
   if (m.params > 0 && (params == nullptr || count < m.params)) return false;
   return Guarded(false, [&] {
-    const CallLock lock(calls_);
-    CallContext context{driver_, memory_};
-    return m.call(context, result, params);
+    CallContext context{driver_};
+    IMemoryManager* memory = nullptr;
+    {
+      const CallLock lock(calls_);
+      memory = memory_;
+      if (!m.call(context, result, params)) return false;
+    }
+    // The texts go to the host's memory without the lock: its allocator may
+    // call back into this component.
+    DeliverReplies(context, memory, result);
+    return true;
   });
 }
 

@@ -49,8 +49,12 @@ class Vestra_Scale_nLP final : public IComponentBase {
   void ADDIN_API SetLocale(const text16* locale) override;
 
  private:
+  // The memory manager as the host last gave it.
+  IMemoryManager* Memory();
+
   // One call at a time: the host may call one component from several
   // threads, and its devices and settings are not to be shared mid-call.
+  // It is never held while the component calls the host.
   std::mutex calls_;
   IAddInDefBase* connection_ = nullptr;
   IMemoryManager* memory_ = nullptr;

@@ -35,19 +35,21 @@ bool GetInterfaceRevision(CallContext&, tVariant* result, tVariant*) {
 }
 
 bool GetDescription(CallContext& c, tVariant* result, tVariant* p) {
-  SetBool(result, SetText(&p[0], c.memory, pesolan::DescriptionDocument()));
+  c.Hand(&p[0], pesolan::DescriptionDocument(), true);
+  SetBool(result, true);
   return true;
 }
 
 bool GetLastError(CallContext& c, tVariant* result, tVariant* p) {
   const pesolan::ErrorRecord& error = c.driver.lastError();
-  if (error.code != 0) SetText(&p[0], c.memory, FromCp1251(error.text, kLastErrorUnits));
+  if (error.code != 0) c.Hand(&p[0], FromCp1251(error.text, kLastErrorUnits), false);
   SetInt(result, error.code);
   return true;
 }
 
 bool GetParameters(CallContext& c, tVariant* result, tVariant* p) {
-  SetBool(result, SetText(&p[0], c.memory, c.driver.Parameters()));
+  c.Hand(&p[0], c.driver.Parameters(), true);
+  SetBool(result, true);
   return true;
 }
 
@@ -70,7 +72,8 @@ bool SetParameter(CallContext& c, tVariant* result, tVariant* p) {
 
 bool Open(CallContext& c, tVariant* result, tVariant* p) {
   const int32_t number = c.driver.Open();
-  SetBool(result, number != 0 && SetText(&p[0], c.memory, Decimal(number)));
+  if (number != 0) c.Hand(&p[0], Decimal(number), true);
+  SetBool(result, number != 0);
   return true;
 }
 
@@ -84,15 +87,16 @@ bool DeviceTest(CallContext& c, tVariant* result, tVariant* p) {
   char report[pesolan::kReportSize];
   const bool ok = c.driver.DeviceTest(report);
   if (report[0] != '\0') {
-    SetText(&p[0], c.memory, FromCp1251(report, kReportUnits));
-    SetText(&p[1], c.memory, std::u16string());
+    c.Hand(&p[0], FromCp1251(report, kReportUnits), false);
+    c.Hand(&p[1], std::u16string(), false);
   }
   SetBool(result, ok);
   return true;
 }
 
 bool GetAdditionalActions(CallContext& c, tVariant* result, tVariant* p) {
-  SetBool(result, SetText(&p[0], c.memory, pesolan::ActionsDocument()));
+  c.Hand(&p[0], pesolan::ActionsDocument(), true);
+  SetBool(result, true);
   return true;
 }
 
@@ -155,6 +159,13 @@ const Method kMethods[kMethodCount] = {
 };
 
 const Name kProperties[kPropertyCount] = {{u"Test", u"Тест"}};
+
+void DeliverReplies(CallContext& context, IMemoryManager* memory, tVariant* result) {
+  for (int i = 0; i < context.replyCount; ++i) {
+    const Reply& reply = context.replies[i];
+    if (!SetText(reply.target, memory, reply.text) && reply.required) SetBool(result, false);
+  }
+}
 
 long FindMethod(const text16* name) {
   return FindIn(kMethods, kMethodCount, [](const Method& m) -> const Name& { return m.name; }, name);

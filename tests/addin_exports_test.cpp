@@ -7,6 +7,12 @@
 #include <dlfcn.h>
 #endif
 
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <future>
+#include <thread>
+
 #include "support/addin_fixture.h"
 #include "support/text.h"
 
@@ -87,6 +93,57 @@ TEST_F(Exports, InitRegistersTheProfileOnceAndNeedsAConnection) {
   component.initDone()->Done();
   EXPECT_EQ(component.extensionName, u"Vestra_Scale_nLP");
   EXPECT_NE(component.created(), 0);
+}
+
+// The platform may call a component back from inside a call the component
+// makes to it: reading its property while the profile is registered, or
+// calling it from the allocator that takes a returned text.
+TEST_F(Exports, AHostThatCallsBackFromInsideItsOwnCallsIsServed) {
+  ASSERT_TRUE(library.ok());
+  struct Host {
+    host::MemoryManager memory;
+    host::Connection connection;
+    host::ComponentBase* object = nullptr;
+    int served = 0;
+    std::u16string extension, method, description;
+  };
+  // Left alone if the component hangs: the thread that hangs still uses it.
+  auto* h = new Host;
+  const auto readBack = [h] {
+    host::Variant property{}, revision{};
+    if (h->object->GetPropVal(0, &property) && property.lVal == -1) ++h->served;
+    if (h->object->CallAsFunc(0, &revision, nullptr, 0) && revision.lVal == 3003) ++h->served;
+  };
+  h->connection.duringRegister = readBack;
+  h->memory.duringAlloc = readBack;
+  std::promise<void> finished;
+  std::future<void> done = finished.get_future();
+  std::thread([this, h, &finished] {
+    library.getClassObject(u"Vestra_Scale_nLP", &h->object);
+    h->object->Init(&h->connection);
+    h->object->setMemManager(&h->memory);
+    text16* name = nullptr;
+    if (h->object->RegisterExtensionAs(&name) && name != nullptr) h->extension = name;
+    const text16* method = h->object->GetMethodName(11, 1);
+    if (method != nullptr) h->method = method;
+    host::Variant result{}, document{};
+    if (h->object->CallAsFunc(1, &result, &document, 1) && result.bVal) h->description = host::TextOf(document);
+    for (const text16* text : {static_cast<const text16*>(name), method, static_cast<const text16*>(document.pwstrVal)}) {
+      host::FreeText(&h->memory, text);
+    }
+    library.destroyObject(&h->object);
+    finished.set_value();
+  }).detach();
+  if (done.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+    std::fprintf(stderr, "the component hung: it held its lock while it called the host\n");
+    std::_Exit(1);
+  }
+  EXPECT_EQ(h->connection.profileCalls, 1);
+  EXPECT_EQ(h->extension, u"Vestra_Scale_nLP");
+  EXPECT_EQ(h->method, u"ПолучитьВес");
+  EXPECT_EQ(h->description.rfind(u"<?xml", 0), 0u);
+  EXPECT_EQ(h->served, 2 * 4) << "read back during the registration and each of three allocations";
+  delete h;
 }
 
 TEST_F(Exports, WithoutAMemoryManagerNoTextReachesTheHost) {

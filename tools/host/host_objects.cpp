@@ -10,6 +10,7 @@ MemoryManager::~MemoryManager() {
 
 bool MemoryManager::AllocMemory(void** block, unsigned long bytes) {
   if (block == nullptr || refusing) return false;
+  if (duringAlloc) duringAlloc();
   *block = std::malloc(bytes == 0 ? 1 : bytes);
   if (*block == nullptr) return false;
   live_.insert(*block);
@@ -25,6 +26,7 @@ void MemoryManager::FreeMemory(void** block) {
 
 bool Connection::RegisterProfileAs(text16* name) {
   ++profileCalls;
+  if (duringRegister) duringRegister();
   profile = name != nullptr ? std::u16string(name) : std::u16string();
   return true;
 }

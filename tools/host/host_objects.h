@@ -3,6 +3,7 @@
 // block it hands out, and a connection that records the profile registered.
 
 #include <cstddef>
+#include <functional>
 #include <set>
 #include <string>
 
@@ -21,6 +22,8 @@ class MemoryManager final : public MemoryManagerBase {
 
   // Every request fails while refusing is set.
   bool refusing = false;
+  // Runs inside every request, as a host that calls the component back would.
+  std::function<void()> duringAlloc;
   size_t allocations = 0;
   bool Owns(const void* block) const { return live_.count(block) != 0; }
   size_t LiveBlocks() const { return live_.size(); }
@@ -47,6 +50,8 @@ class Connection final : public ConnectionBase {
 
   int profileCalls = 0;
   std::u16string profile;
+  // Runs inside RegisterProfileAs, as a host that reads the component back.
+  std::function<void()> duringRegister;
 };
 
 }  // namespace host
