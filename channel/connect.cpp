@@ -165,7 +165,7 @@ bool Connect(DeviceHandle& handle, const ChannelSettings& settings) {
   CarryErrorIntoSlot(handle, record);
   record.settings = settings;
   FillSlot(index, record);
-  BeginTrace(index);
+  const TraceScope trace(index);
   if (record.channelKind == Serial) TracePortsFound(index, ports, found);
 
   if (GetError(handle) != NoError) {

@@ -19,7 +19,7 @@ constexpr uint32_t kSerialFirstReplyByteMs = 350;
 constexpr uint32_t kTcpFirstReplyByteMs = 300;
 constexpr uint32_t kReplySilenceMs = 80;
 constexpr int kScratchSize = 4096;
-constexpr int kTracedPurgeBytes = 64;  // of each read the purge throws away
+constexpr int kTracedPurgeBytes = 64;  // the first of those the purge throws away
 
 // What an operation reads of its slot, once, at entry.
 struct Channel {
@@ -59,21 +59,30 @@ bool AwaitQueued(os::SerialPort port, uint32_t ms, uint32_t* queued) {
   return os::SerialWaitEvent(port, ms, &events) && os::SerialQueued(port, queued);
 }
 
+// Reads what the peer has sent and throws it away, then waits 80 ms after
+// the last byte read (200 ms when nothing came): bytes still under way from
+// the scale arrive during the wait and stay queued for the next operation.
+// The whole purge ends within 200 ms even when the peer never pauses.
 bool DrainTcp(int index, os::Socket s) {
   uint8_t scratch[kScratchSize];  // contents are thrown away
+  uint8_t first[kTracedPurgeBytes];
   const uint32_t start = os::Tick();
-  bool readAny = false;
   uint32_t lastRead = start;
+  long thrownAway = 0;
   int got = 0;
-  while (os::SocketReadable(s, 0) && (got = os::SocketReceive(s, scratch, kScratchSize)) > 0) {
-    readAny = true;
+  while (os::Since(start) < kPurgeIdleMs && os::SocketReadable(s, 0) &&
+         (got = os::SocketReceive(s, scratch, kScratchSize)) > 0) {
     lastRead = os::Tick();
-    Trace(index, "purge: %d bytes thrown away", got);
-    TraceBytes(index, "purged", scratch, got < kTracedPurgeBytes ? got : kTracedPurgeBytes);
+    for (int i = 0; i < got && thrownAway + i < kTracedPurgeBytes; ++i) first[thrownAway + i] = scratch[i];
+    thrownAway += got;
   }
-  // Bytes still under way from the scale arrive during the wait and stay
-  // queued for the next operation.
-  os::Sleep(readAny ? os::Left(lastRead, kPurgeAfterReadMs) : os::Left(start, kPurgeIdleMs));
+  const uint32_t afterRead = thrownAway > 0 ? os::Left(lastRead, kPurgeAfterReadMs) : kPurgeIdleMs;
+  const uint32_t left = os::Left(start, kPurgeIdleMs);
+  os::Sleep(afterRead < left ? afterRead : left);
+  if (thrownAway > 0) {
+    Trace(index, "purge: %ld bytes thrown away", thrownAway);
+    TraceBytes(index, "purged", first, thrownAway < kTracedPurgeBytes ? static_cast<int>(thrownAway) : kTracedPurgeBytes);
+  }
   return true;
 }
 
@@ -105,7 +114,7 @@ bool TcpSend(int index, os::Socket s, const uint8_t* bytes, int count) {
 }
 
 // Gathers reply bytes into held; returns how many came (0..22).
-int GatherSerial(int index, os::SerialPort port, uint8_t* held) {
+int GatherSerial(os::SerialPort port, uint8_t* held) {
   int n = 0;
   uint32_t queued = 0;
   if (!os::SetSerialEvents(port, os::kEventRxChar)) return 0;
@@ -116,7 +125,6 @@ int GatherSerial(int index, os::SerialPort port, uint8_t* held) {
     uint32_t wait = 0;
     if (queued > 0) {
       if (!os::SerialReadOne(port, &held[n])) return n;
-      TraceBytes(index, "recv", &held[n], 1);
       if (++n == kReplySize) return n;
       last = os::Tick();
     } else if (n == 0 ? os::Since(start) > kSerialFirstReplyByteMs : os::Since(last) >= kReplySilenceMs) {
@@ -128,14 +136,13 @@ int GatherSerial(int index, os::SerialPort port, uint8_t* held) {
   }
 }
 
-int GatherTcp(int index, os::Socket s, uint8_t* held) {
+int GatherTcp(os::Socket s, uint8_t* held) {
   int n = 0;
   const uint32_t start = os::Tick();
   uint32_t last = start;
   for (;;) {
     const uint32_t wait = n == 0 ? os::Left(start, kTcpFirstReplyByteMs) : os::Left(last, kReplySilenceMs);
     if (ReceiveOne(s, wait, &held[n])) {
-      TraceBytes(index, "recv", &held[n], 1);
       if (++n == kReplySize) return n;
       last = os::Tick();
       continue;
@@ -241,10 +248,11 @@ bool ReadReply(int index, uint8_t* buffer, int* count) {
   uint8_t held[kReplySize] = {};
   int n = 0;
   if (ch.serial()) {
-    n = GatherSerial(index, ch.port, held);
+    n = GatherSerial(ch.port, held);
   } else if (ch.tcp()) {
-    n = GatherTcp(index, ch.socket, held);
+    n = GatherTcp(ch.socket, held);
   }
+  TraceBytes(index, "recv", held, n);
   if (n == kReplySize) {
     Trace(index, "reply of %d bytes, the most a reply takes", n);
   } else if (n > 0) {

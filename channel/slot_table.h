@@ -16,6 +16,8 @@ namespace pesolan {
 
 constexpr int kSlotCount = 256;
 
+struct TraceLog;
+
 struct DeviceSlot {
   int32_t key = 0;  // 0: the slot is free
   int32_t errorCode = 0;
@@ -24,8 +26,10 @@ struct DeviceSlot {
   bool ready = false;
   os::Socket socket = os::kNoSocket;
   int32_t channelKind = Channel_None;
-  // The trace of the device's current open or reading (see trace.h).
-  bool tracing = false;
+  // The trace of the device's current open or reading (see trace.h): its
+  // lines, null when not traced; how many scopes hold it; when it began.
+  TraceLog* trace = nullptr;
+  int traceDepth = 0;
   uint32_t traceStart = 0;
 };
 

@@ -2,15 +2,52 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
+#include <new>
 
 #include "channel/slot_table.h"
 #include "platform/os.h"
 
 namespace pesolan {
+
 namespace {
 
 constexpr int kPathSize = 1024;
-constexpr int kLineSize = 512;
+constexpr int kEventSize = 512;
+// One operation's lines: a reading makes about 5 KB of them. The last line
+// is kept for the note that events were left out.
+constexpr size_t kLogSize = 64 * 1024;
+constexpr size_t kLineSize = kEventSize + 128;
+constexpr uint64_t kDefaultLimitMb = 16;
+constexpr uint64_t kLargestLimitMb = 4096;
+
+}  // namespace
+
+// What one traced operation has gathered, and where it goes.
+struct TraceLog {
+  char path[kPathSize];
+  uint64_t limit;
+  size_t used;
+  int dropped;  // events past kLogSize
+  char text[kLogSize];
+};
+
+namespace {
+
+bool Valid(int index) { return index >= 0 && index < kSlotCount; }
+
+// PESOLAN_TRACE_MAX_MB megabytes: a whole number from 1 to 4096, else 16.
+uint64_t LimitBytes() {
+  char value[16];
+  uint64_t mb = 0;
+  if (os::EnvironmentText("PESOLAN_TRACE_MAX_MB", value, sizeof value)) {
+    for (const char* c = value; *c != '\0' && mb <= kLargestLimitMb; ++c) {
+      mb = *c >= '0' && *c <= '9' ? mb * 10 + static_cast<uint64_t>(*c - '0') : kLargestLimitMb + 1;
+    }
+  }
+  if (mb == 0 || mb > kLargestLimitMb) mb = kDefaultLimitMb;
+  return mb << 20;
+}
 
 // "COM65" or "127.0.0.1:20304".
 void ChannelText(const DeviceSlot& slot, char* text, size_t size) {
@@ -33,38 +70,68 @@ const char* ControlName(uint8_t byte) {
   }
 }
 
-void Write(int index, const char* event) {
-  char path[kPathSize];
-  if (!os::TracePath(path, sizeof path)) return;
-  const DeviceSlot& slot = SlotTable[index];
-  char when[32], channel[40], line[kLineSize + 128];
+void Append(TraceLog& log, const char* text, size_t length, size_t room) {
+  if (log.used + length > room) {
+    ++log.dropped;
+    return;
+  }
+  std::memcpy(log.text + log.used, text, length);
+  log.used += length;
+}
+
+void Record(const DeviceSlot& slot, const char* event, size_t room = kLogSize - kLineSize) {
+  char when[32], channel[40], line[kLineSize];
   os::LocalTimeText(when, sizeof when);
   ChannelText(slot, channel, sizeof channel);
   const int length = std::snprintf(line, sizeof line, "%s %s +%u ms %s\n", when, channel,
                                    static_cast<unsigned>(os::Since(slot.traceStart)), event);
-  if (length > 0) os::AppendToFile(path, line, static_cast<size_t>(length) < sizeof line ? length : sizeof line - 1);
+  if (length > 0) Append(*slot.trace, line, static_cast<size_t>(length) < sizeof line ? length : sizeof line - 1, room);
 }
 
 }  // namespace
 
-void BeginTrace(int index) {
-  if (index < 0 || index >= kSlotCount) return;
-  char path[kPathSize];
+TraceScope::TraceScope(int index) : index_(index) {
+  if (!Valid(index)) return;
   DeviceSlot& slot = SlotTable[index];
-  slot.tracing = os::TracePath(path, sizeof path);
+  if (slot.traceDepth++ > 0) return;
   slot.traceStart = os::Tick();
+  char path[kPathSize];
+  if (!os::EnvironmentText("PESOLAN_TRACE", path, sizeof path)) return;
+  TraceLog* log = new (std::nothrow) TraceLog;
+  if (log == nullptr) return;
+  std::memcpy(log->path, path, sizeof path);
+  log->limit = LimitBytes();
+  log->used = 0;
+  log->dropped = 0;
+  slot.trace = log;
 }
 
-bool Tracing(int index) { return index >= 0 && index < kSlotCount && SlotTable[index].tracing; }
+TraceScope::~TraceScope() {
+  if (!Valid(index_)) return;
+  DeviceSlot& slot = SlotTable[index_];
+  if (--slot.traceDepth > 0 || slot.trace == nullptr) return;
+  if (slot.trace->dropped > 0) {
+    char note[kEventSize];
+    std::snprintf(note, sizeof note, "%d more events not traced: one open or reading keeps %u KB of them",
+                  slot.trace->dropped, static_cast<unsigned>(kLogSize / 1024));
+    Record(slot, note, kLogSize);
+  }
+  TraceLog* log = slot.trace;
+  slot.trace = nullptr;
+  os::AppendTrace(log->path, log->text, log->used, log->limit);
+  delete log;
+}
+
+bool Tracing(int index) { return Valid(index) && SlotTable[index].trace != nullptr; }
 
 void Trace(int index, const char* format, ...) {
   if (!Tracing(index)) return;
-  char event[kLineSize];
+  char event[kEventSize];
   va_list args;
   va_start(args, format);
   std::vsnprintf(event, sizeof event, format, args);
   va_end(args);
-  Write(index, event);
+  Record(SlotTable[index], event);
 }
 
 void TraceBytes(int index, const char* what, const uint8_t* bytes, int count) {

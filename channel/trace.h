@@ -1,18 +1,34 @@
 #pragma once
 // A trace of what a device does, for the person installing the driver: when
 // the environment variable PESOLAN_TRACE names a file, every event of an
-// open and of a reading is appended to it as one line (date and time, the
-// device's channel, milliseconds since the open or the reading began, the
-// event). Without the variable nothing is formatted or written, and a file
-// that cannot be written is ignored: the trace never changes a result.
+// open and of a reading becomes one line of it (date and time, the device's
+// channel, milliseconds since the open or the reading began, the event).
+//
+// The lines of one open or one reading are gathered in memory and written
+// when it ends, in one write: the file is opened once per operation, and no
+// file is touched while a time limit runs. Without the variable nothing is
+// formatted or written, and a file that cannot be written safely is skipped
+// (see os::AppendTrace): the trace never changes a result or its timing.
 
 #include <cstdint>
 
 namespace pesolan {
 
-// An open or a reading of the device in the slot begins: tracing is on for
-// it from now on if the variable names a file, and times count from here.
-void BeginTrace(int index);
+// The trace of one open or one reading of the device in the slot at index:
+// on from here if the variable names a file, with times counted from here,
+// and written out when the scope ends. A scope within another one of the
+// same device joins it.
+class TraceScope {
+ public:
+  explicit TraceScope(int index);
+  ~TraceScope();
+  TraceScope(const TraceScope&) = delete;
+  TraceScope& operator=(const TraceScope&) = delete;
+
+ private:
+  int index_;
+};
+
 // Whether the device's current open or reading is traced.
 bool Tracing(int index);
 // One event, printf-style.

@@ -110,14 +110,20 @@ int SocketSend(Socket s, const uint8_t* bytes, int count);
 void SocketShutdown(Socket s);
 void SocketClose(Socket s);
 
-// ---- the trace file -----------------------------------------------------------
+// ---- the environment and the trace file ------------------------------------
 
-// The file named by the environment variable PESOLAN_TRACE; false when it is
-// unset, empty or too long for path.
-bool TracePath(char* path, std::size_t size);
-// Appends the text to the file, creating it; false when it cannot. One call
-// is one write, so lines from several threads do not interleave.
-bool AppendToFile(const char* path, const char* text, std::size_t length);
+// The value of the environment variable; false when it is unset, empty or
+// too long for value.
+bool EnvironmentText(const char* name, char* value, std::size_t size);
+// Appends the text to the trace file at path in one write, so that lines
+// from several threads do not interleave. The file is opened without
+// following a symbolic link (or reparse point) in its last component,
+// without waiting, and only when it is a regular file: a FIFO, a device, a
+// folder or a link is left alone and false returned. A missing file is
+// created, readable by its owner only. Once the file would pass limit bytes
+// it is renamed to path.1 (replacing an older one) and a new one begun, so
+// that at most about twice the limit is ever on disk.
+bool AppendTrace(const char* path, const char* text, std::size_t length, uint64_t limit);
 // The local date and time to the millisecond: "2026-12-07 15:30:01.123".
 void LocalTimeText(char* text, std::size_t size);
 // The system's name of a serial port's device ("/dev/ttyUSB0", "\\.\com10").

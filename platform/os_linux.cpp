@@ -120,7 +120,7 @@ int OpenPortNode(int port, PortPresence* presence) {
   char path[64];
   *presence = PortPresence::Absent;
   if (!PathOfPort(port, path, sizeof path)) return -1;
-  const int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  const int fd = AboveStdio(open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
   if (fd < 0) {
     if (!IsAbsentError(errno)) *presence = PortPresence::Held;
     return -1;
@@ -178,6 +178,13 @@ bool PortDevicePath(int port, char* path, std::size_t size) {
 }
 
 void testing::SetPortPathRule(PortPathRule rule) { g_portPathRule = rule; }
+
+int AboveStdio(int fd) {
+  if (fd < 0 || fd > 2) return fd;
+  const int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+  close(fd);
+  return moved;
+}
 
 bool SerialDeviceName(int port, char* name, std::size_t size) { return PathOfPort(port, name, size); }
 
@@ -324,7 +331,7 @@ Socket TcpConnect(const char* host, const char* service) {
   hints.ai_protocol = IPPROTO_TCP;
   addrinfo* found = nullptr;
   if (getaddrinfo(host, service, &hints, &found) != 0 || found == nullptr) return kNoSocket;
-  int fd = socket(found->ai_family, found->ai_socktype | SOCK_CLOEXEC, found->ai_protocol);
+  int fd = AboveStdio(socket(found->ai_family, found->ai_socktype | SOCK_CLOEXEC, found->ai_protocol));
   if (fd >= 0 && connect(fd, found->ai_addr, found->ai_addrlen) != 0) {
     close(fd);
     fd = -1;

@@ -1,6 +1,7 @@
 #pragma once
 // Linux-only parts of the operating-system layer: the fixed rule that maps a
-// serial port number to a device node, and the hook tests use to replace it.
+// serial port number to a device node, the hook tests use to replace it, and
+// the rule that keeps the library's descriptors off 0, 1 and 2.
 
 #include <cstddef>
 
@@ -21,6 +22,13 @@ bool MakeLineTermios(const LineSettings& line, termios* tio);
 //   N = 193 .. 256  ->  /dev/ttyACM0 .. /dev/ttyACM63  (USB CDC devices)
 // False for a number outside 1..256 or a buffer too small.
 bool PortDevicePath(int port, char* path, std::size_t size);
+
+// A descriptor of the library's own is never 0, 1 or 2. Those belong to the
+// process, and once one of them is closed the system hands it out next: a
+// port or a socket there would receive whatever the process writes to its
+// standard output or error. Moves fd above them (close-on-exec) and returns
+// where it is now; -1, with fd closed, when it cannot be moved.
+int AboveStdio(int fd);
 
 namespace testing {
 // Replaces the rule above for the whole process (tests point a port number at

@@ -1,23 +1,73 @@
-// The trace file, the clock it is stamped with and the system's error texts,
-// on Windows.
+// The environment, the trace file, the clock it is stamped with and the
+// system's error texts, on Windows.
 
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "platform/os.h"
 
 namespace os {
 
-bool TracePath(char* path, std::size_t size) {
-  const DWORD n = GetEnvironmentVariableA("PESOLAN_TRACE", path, static_cast<DWORD>(size));
+bool EnvironmentText(const char* name, char* value, std::size_t size) {
+  const DWORD n = GetEnvironmentVariableA(name, value, static_cast<DWORD>(size));
   return n > 0 && n < size;
 }
 
-bool AppendToFile(const char* path, const char* text, std::size_t length) {
-  const HANDLE file = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+namespace {
+
+// A name the system resolves to a device ("CON", "COM1", "NUL", a pipe
+// "\\.\pipe\x") rather than to a file on a volume: never opened.
+bool NamesADevice(const char* path) {
+  char full[MAX_PATH + 16];
+  const DWORD n = GetFullPathNameA(path, sizeof full, full, nullptr);
+  if (n == 0 || n >= sizeof full) return true;
+  return std::strncmp(full, "\\\\.\\", 4) == 0 || std::strncmp(full, "\\\\?\\", 4) == 0;
+}
+
+// The trace file for appending, or INVALID_HANDLE_VALUE. A link (reparse
+// point) is opened as itself and refused, as are folders and anything that
+// is not a file on a disk.
+HANDLE OpenTraceFile(const char* path, ULONGLONG* size) {
+  if (NamesADevice(path)) return INVALID_HANDLE_VALUE;
+  const HANDLE file =
+      CreateFileA(path, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return file;
+  BY_HANDLE_FILE_INFORMATION info{};
+  const DWORD notAFile = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE;
+  if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &info) ||
+      (info.dwFileAttributes & notAFile) != 0) {
+    CloseHandle(file);
+    return INVALID_HANDLE_VALUE;
+  }
+  *size = (static_cast<ULONGLONG>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  return file;
+}
+
+}  // namespace
+
+bool AppendTrace(const char* path, const char* text, std::size_t length, uint64_t limit) {
+  ULONGLONG size = 0;
+  HANDLE file = OpenTraceFile(path, &size);
   if (file == INVALID_HANDLE_VALUE) return false;
+  if (size > 0 && size + length > limit) {
+    CloseHandle(file);
+    char older[MAX_PATH + 16];
+    const int n = std::snprintf(older, sizeof older, "%s.1", path);
+    if (n <= 0 || static_cast<std::size_t>(n) >= sizeof older) return false;
+    // Another writer may have begun a new file meanwhile: only a full one
+    // is moved aside.
+    file = OpenTraceFile(path, &size);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    if (size > 0 && size + length > limit) {
+      CloseHandle(file);
+      if (!MoveFileExA(path, older, MOVEFILE_REPLACE_EXISTING)) return false;
+      file = OpenTraceFile(path, &size);
+      if (file == INVALID_HANDLE_VALUE) return false;
+    }
+  }
   DWORD written = 0;
   const BOOL ok = WriteFile(file, text, static_cast<DWORD>(length), &written, nullptr);
   CloseHandle(file);

@@ -145,7 +145,7 @@ bool ExchangeWeight(const DeviceHandle& handle, WeightReading* reading) {
   *reading = WeightReading{};
   const int index = ChannelIndex(handle);
   if (index < 0) return false;
-  BeginTrace(index);
+  const TraceScope trace(index);
   Trace(index, "reading begins");
   Dialogue d{handle, index, ChannelKindAt(index), os::Tick(), reading};
   if (WaitForData(index)) {

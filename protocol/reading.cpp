@@ -28,6 +28,8 @@ bool Failed(const DeviceHandle& handle, ErrorRecord& lastError, double* number) 
 bool ReadWeight(const WeightSource& device, bool allowUnstable, ErrorRecord& lastError, double* number,
                 char* text, WeightReading* parsed) {
   DeviceHandle& handle = device.handle;
+  // The reading's result belongs to the exchange's trace.
+  const TraceScope trace(ChannelIndex(handle));
   WeightReading reading;
   const bool exchanged = ExchangeWeight(handle, &reading);
   if (parsed != nullptr) *parsed = reading;

@@ -137,6 +137,16 @@ TEST(VirtualTcp, PurgeWaits80MsAfterItsLastReadAndLeavesLaterBytesQueued) {
   ResetSlotTable();
 }
 
+TEST(VirtualTcp, PurgeOfAPeerThatNeverPausesEndsAt200Ms) {
+  ScriptChannel(Tcp);
+  fuzzing::ReceivesTake(1);
+  Arrive(0, std::string(5000, 'x'), 1);  // a byte every millisecond for five seconds
+  EXPECT_TRUE(PurgeChannel(0));
+  EXPECT_EQ(g_now, 200u);
+  EXPECT_GT(fuzzing::Unread(), 4000) << "what is still coming stays queued";
+  ResetSlotTable();
+}
+
 TEST(VirtualSerial, TransmitterNeverReportedEmptyFailsTheSendAt256Ms) {
   ScriptChannel(Serial);
   fuzzing::ReportTransmitterEmpty(false);

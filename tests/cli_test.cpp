@@ -17,7 +17,9 @@
 
 #include "pesolan_version.h"
 #include "support/addin_fixture.h"
+#include "support/open_counter.h"
 #include "support/sim_process.h"
+#include "support/text.h"
 
 using testing_support::ClosedTcpPort;
 using testing_support::SimProcess;
@@ -279,6 +281,12 @@ TEST(CliTrace, TheLibraryWritesTheFileNamedByTheVariableAndAnUnwritableOneIsHarm
   const std::string file = std::string(dir) + "/trace.log";
   Outcome r = Pesolan("weight " + Tcp(sim), "2>&1", "PESOLAN_TRACE=" + file);
   EXPECT_EQ(r.out, "12.345\n") << "nothing of the trace on the console";
+  {
+    testing_support::OpenCounter opens({file});
+    ASSERT_TRUE(opens.ok());
+    ASSERT_EQ(Pesolan("weight " + Tcp(sim), "2>&1", "PESOLAN_TRACE=" + file).out, "12.345\n");
+    EXPECT_EQ(opens.TakeTotal(), 2) << "once for the open, once for the reading";
+  }
   std::ifstream written(file);
   std::stringstream lines;
   lines << written.rdbuf();
@@ -298,12 +306,76 @@ TEST(CliTrace, TheLibraryWritesTheFileNamedByTheVariableAndAnUnwritableOneIsHarm
   const auto at = InOrder(Events(lines.str()), {"connected to", "reading begins", "way: ENQ, then DC1", "result: 12.345"});
   EXPECT_GE(at.back(), 0) << lines.str();
 
+  struct stat created{};
+  ASSERT_EQ(stat(file.c_str(), &created), 0);
+  EXPECT_EQ(created.st_mode & 0777, 0600u) << "the dialogue is for its owner only";
+
   for (const std::string& unwritable : {std::string(dir), std::string("/nonexistent/dir/trace.log")}) {
     r = Pesolan("weight " + Tcp(sim), "2>&1", "PESOLAN_TRACE=" + unwritable);
     EXPECT_EQ(r.status, 0) << unwritable;
     EXPECT_EQ(r.out, "12.345\n") << unwritable;
   }
   std::remove(file.c_str());
+  rmdir(dir);
+}
+
+// A trace variable may name anything: nothing but a regular file is ever
+// opened, and the reading neither waits for it nor changes.
+TEST(CliTrace, ATraceThatIsNoRegularFileIsLeftAloneAndTheReadingIsUnchanged) {
+  SimProcess sim({"--tcp", "--mode", "request"});
+  char dir[] = "/tmp/pesolan-trace-test.XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string fifo = std::string(dir) + "/fifo", target = std::string(dir) + "/target",
+                    link = std::string(dir) + "/link";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::ofstream(target) << "kept\n";
+  ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
+  testing_support::Stopwatch plain;
+  ASSERT_EQ(Pesolan("weight " + Tcp(sim)).out, "12.345\n");
+  const long normal = plain.ms();
+  for (const std::string& path : {fifo, link, std::string(dir), std::string(dir) + "/missing/trace.log"}) {
+    testing_support::Stopwatch watch;
+    // timeout: a library that waits for a reader of the FIFO would hang here.
+    const Outcome r = Pesolan("weight " + Tcp(sim), "2>&1", "PESOLAN_TRACE=" + path + " timeout 30");
+    EXPECT_EQ(r.status, 0) << path;
+    EXPECT_EQ(r.out, "12.345\n") << path;
+    EXPECT_LT(watch.ms(), normal + 1500) << path;
+  }
+  std::ifstream kept(target);
+  std::stringstream text;
+  text << kept.rdbuf();
+  EXPECT_EQ(text.str(), "kept\n") << "the file a link points to is not written";
+  struct stat node{};
+  EXPECT_EQ(lstat(link.c_str(), &node), 0);
+  EXPECT_TRUE(S_ISLNK(node.st_mode));
+  for (const std::string& made : {fifo, target, link}) std::remove(made.c_str());
+  rmdir(dir);
+}
+
+TEST(CliTrace, PastItsLimitTheFileIsRenamedAndANewOneBegun) {
+  SimProcess sim({"--tcp"});
+  char dir[] = "/tmp/pesolan-trace-test.XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string file = std::string(dir) + "/trace.log", older = file + ".1";
+  const std::string full(1 << 20, 'x');
+  std::ofstream(file) << full;
+  std::ofstream(older) << "oldest\n";
+  const std::string env = "PESOLAN_TRACE=" + file + " PESOLAN_TRACE_MAX_MB=1";
+  ASSERT_EQ(Pesolan("weight " + Tcp(sim), "2>&1", env).out, "12.345\n");
+  struct stat rolled{}, fresh{};
+  ASSERT_EQ(stat(older.c_str(), &rolled), 0);
+  EXPECT_EQ(rolled.st_size, static_cast<off_t>(full.size())) << "the full file replaced the older one";
+  ASSERT_EQ(stat(file.c_str(), &fresh), 0);
+  EXPECT_GT(fresh.st_size, 0);
+  EXPECT_LT(fresh.st_size, 64 * 1024) << "the open's and the reading's lines only";
+  const off_t first = fresh.st_size;
+  ASSERT_EQ(Pesolan("weight " + Tcp(sim), "2>&1", env).out, "12.345\n");
+  ASSERT_EQ(stat(file.c_str(), &fresh), 0);
+  EXPECT_GT(fresh.st_size, first) << "below the limit the file grows";
+  ASSERT_EQ(stat(older.c_str(), &rolled), 0);
+  EXPECT_EQ(rolled.st_size, static_cast<off_t>(full.size()));
+  std::remove(file.c_str());
+  std::remove(older.c_str());
   rmdir(dir);
 }
 

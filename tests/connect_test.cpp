@@ -145,6 +145,26 @@ TEST_F(ConnectTest, DisconnectOfADeviceWithoutASlotReturnsAtOnce) {
   EXPECT_LT(watch.ms(), 50);
 }
 
+// With standard input closed the system hands out descriptor 0 next: a
+// socket or port there would get whatever the process reads or writes there.
+TEST_F(ConnectTest, ADeviceNeverTakesDescriptorsZeroToTwo) {
+  SimProcess tcp({"--tcp"}), pty({"--pty"});
+  MapPort(kSimPort, pty.ptyPath());
+  const int savedInput = dup(0);
+  ASSERT_GE(savedInput, 0);
+  close(0);
+  DeviceHandle a, b;
+  const bool tcpOpened = Connect(a, TcpSettings(tcp.port()));
+  const bool serialOpened = Connect(b, SerialSettings(kSimPort));
+  const bool zeroStillClosed = fcntl(0, F_GETFD) == -1;
+  dup2(savedInput, 0);
+  close(savedInput);
+  EXPECT_TRUE(tcpOpened);
+  EXPECT_TRUE(serialOpened);
+  EXPECT_GE(SlotTable[SlotOf(a)].socket, 3u);
+  EXPECT_TRUE(zeroStillClosed) << "the serial port took descriptor 0";
+}
+
 TEST_F(ConnectTest, DecimalSeparatorFollowsTheLocaleAtConnect) {
   SimProcess sim({"--tcp"});
   {

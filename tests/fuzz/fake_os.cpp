@@ -25,6 +25,7 @@ bool g_txEmptyReported = true;
 int g_waits = 0;
 uint32_t g_events = 0;
 int g_port = 0;  // only its address is used
+uint32_t g_receiveMs = 0;
 
 bool Arrived() { return !g_line.empty() && g_line.front().at <= g_now; }
 
@@ -70,6 +71,7 @@ void ResetLine() {
   g_txEmptyReported = true;
   g_waits = 0;
   g_events = 0;
+  g_receiveMs = 0;
 }
 
 void Arrive(uint32_t at, const std::string& bytes, uint32_t gap) {
@@ -79,6 +81,7 @@ void Arrive(uint32_t at, const std::string& bytes, uint32_t gap) {
   }
 }
 
+void ReceivesTake(uint32_t ms) { g_receiveMs = ms; }
 void ReportTransmitterEmpty(bool reported) { g_txEmptyReported = reported; }
 int Waits() { return g_waits; }
 int Unread() { return static_cast<int>(g_line.size()); }
@@ -141,7 +144,11 @@ void NetCleanup() {}
 Socket TcpConnect(const char*, const char*) { return kNoSocket; }
 bool SocketReadable(Socket, uint32_t ms) { return WaitForByte(ms); }
 bool SocketWritable(Socket, uint32_t) { return true; }
-int SocketReceive(Socket, uint8_t* buffer, int size) { return Take(buffer, size); }
+int SocketReceive(Socket, uint8_t* buffer, int size) {
+  const int n = Take(buffer, size);
+  g_now += g_receiveMs;
+  return n;
+}
 int SocketSend(Socket, const uint8_t* bytes, int count) {
   g_sent.append(reinterpret_cast<const char*>(bytes), static_cast<size_t>(count));
   return count;
@@ -150,8 +157,8 @@ void SocketShutdown(Socket) {}
 void SocketClose(Socket) {}
 
 // No trace in virtual time.
-bool TracePath(char*, std::size_t) { return false; }
-bool AppendToFile(const char*, const char*, std::size_t) { return false; }
+bool EnvironmentText(const char*, char*, std::size_t) { return false; }
+bool AppendTrace(const char*, const char*, std::size_t, uint64_t) { return false; }
 void LocalTimeText(char* text, std::size_t size) { std::snprintf(text, size, "virtual"); }
 bool SerialDeviceName(int port, char* name, std::size_t size) {
   return std::snprintf(name, size, "virtual%d", port) > 0;

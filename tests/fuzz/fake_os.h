@@ -20,6 +20,9 @@ void ResetLine();
 // The scale sends bytes, the first at virtual time at and each next one gap
 // milliseconds later.
 void Arrive(uint32_t at, const std::string& bytes, uint32_t gap = 0);
+// Each socket receive takes this long (0 by default): a peer that floods
+// the line keeps a reader busy.
+void ReceivesTake(uint32_t ms);
 // Whether the scripted serial port ever reports its transmitter empty.
 void ReportTransmitterEmpty(bool reported);
 // Blocking waits made (serial event waits, socket readability waits, sleeps).
