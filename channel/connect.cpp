@@ -1,7 +1,6 @@
 #include "channel/connect.h"
 
 #include <cstdio>
-#include <mutex>
 #include <string>
 
 #include "channel/decimal_separator.h"
@@ -20,11 +19,6 @@ constexpr uint32_t kReadyWaitMs = 640;
 constexpr int32_t kLowestTcpPort = 1;
 constexpr int32_t kHighestTcpPort = 65535;
 
-// A probe opens every port for a moment. Within the process, probes and
-// opens take turns, so that a device connecting in one thread never finds
-// its port held by another thread's probe.
-std::mutex g_portTurns;
-
 os::SerialPort OpenSerialPort(int index, int32_t rsPort) {
   if (rsPort < 1 || rsPort > os::kMaxPort) {
     Trace(index, "COM%d is outside COM1..COM256", static_cast<int>(rsPort));
@@ -32,11 +26,7 @@ os::SerialPort OpenSerialPort(int index, int32_t rsPort) {
   }
   char device[64] = "?";
   os::SerialDeviceName(rsPort, device, sizeof device);
-  os::SerialPort port = nullptr;
-  {
-    const std::lock_guard<std::mutex> turn(g_portTurns);
-    port = os::OpenSerial(rsPort);
-  }
+  const os::SerialPort port = os::OpenSerial(rsPort);
   if (port != nullptr) {
     Trace(index, "opened COM%d (%s)", static_cast<int>(rsPort), device);
   } else {
@@ -187,14 +177,7 @@ bool OpenChannel(DeviceHandle& handle, int32_t key, int32_t rsPort) {
   return false;
 }
 
-int ProbePorts(int32_t* list) {
-  const std::lock_guard<std::mutex> turn(g_portTurns);
-  int count = 0;
-  for (int port = 1; port <= os::kMaxPort; ++port) {
-    if (os::ProbeSerial(port) != os::PortPresence::Absent) list[count++] = port;
-  }
-  return count;
-}
+int ProbePorts(int32_t* list) { return os::ProbeSerialPorts(list); }
 
 bool Disconnect(DeviceHandle& handle) {
   const int index = FindSlot(handle.key);

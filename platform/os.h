@@ -60,9 +60,15 @@ inline uint32_t DrainSleepMs(uint32_t pending, uint32_t charMicroseconds, uint32
 // Communication events a port can be asked to report.
 enum : uint32_t { kEventRxChar = 0x0001, kEventTxEmpty = 0x0004 };
 
-// Opens the port shared for reading and closes it again at once: tells a
-// present port, one held by another program, and an absent one apart.
-PortPresence ProbeSerial(int port);
+// Fills list (room for kMaxPort entries) with the numbers of the serial
+// ports that exist, ascending, and returns their count. Decided without
+// opening a port wherever the system tells: from the device nodes and what
+// the kernel reports about UARTs on Linux, from the system's COM device
+// names on Windows. Opening a port changes its modem lines (and resets some
+// devices), and a Bluetooth port can take seconds to open: only where the
+// system does not tell is a port opened for a moment, shared, as a port
+// held by another program still counts as present.
+int ProbeSerialPorts(int32_t* list);
 // Opens the port for reading and writing, exclusively. Null when it cannot.
 SerialPort OpenSerial(int port);
 // Applies the line settings: raw binary, no flow control, DTR and RTS on,

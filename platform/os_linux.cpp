@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <new>
@@ -18,6 +19,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -105,10 +107,12 @@ bool IsAbsentError(int error) {
   return error == ENOENT || error == ENXIO || error == ENODEV || error == ENOTDIR;
 }
 
-// A ttyS node exists for every possible on-board UART; the kernel reports
-// PORT_UNKNOWN for the ones with no hardware behind them.
+// ttyS nodes exist for every on-board UART the kernel could drive.
+bool IsUartNode(const char* path) { return std::strncmp(path, "/dev/ttyS", 9) == 0; }
+
+// The kernel reports PORT_UNKNOWN for a ttyS node with no UART behind it.
 bool HasNoUart(int fd, const char* path) {
-  if (std::strncmp(path, "/dev/ttyS", 9) != 0) return false;
+  if (!IsUartNode(path)) return false;
   serial_struct info{};
   if (ioctl(fd, TIOCGSERIAL, &info) != 0) return false;
   return info.type == PORT_UNKNOWN;
@@ -188,14 +192,54 @@ int AboveStdio(int fd) {
 
 bool SerialDeviceName(int port, char* name, std::size_t size) { return PathOfPort(port, name, size); }
 
-PortPresence ProbeSerial(int port) {
+namespace {
+
+// What the kernel reports about the UART behind a ttyS node: its type, 0
+// (PORT_UNKNOWN) when there is no hardware; -1 when sysfs does not say.
+int SysfsUartType(const char* path) {
+  const char* name = std::strrchr(path, '/');
+  char file[128];
+  const int written = std::snprintf(file, sizeof file, "/sys/class/tty/%s/type", name != nullptr ? name + 1 : path);
+  if (written <= 0 || static_cast<std::size_t>(written) >= sizeof file) return -1;
+  const int fd = AboveStdio(open(file, O_RDONLY | O_NOCTTY | O_CLOEXEC));
+  if (fd < 0) return -1;
+  char text[16] = {};
+  const ssize_t n = read(fd, text, sizeof text - 1);
+  close(fd);
+  if (n <= 0 || text[0] < '0' || text[0] > '9') return -1;
+  return std::atoi(text);
+}
+
+// Where the system does not say: open the node for a moment and close it
+// again (no lock is taken, so a device opening it meanwhile is not refused).
+PortPresence ProbeByOpening(int port) {
   PortPresence presence;
   const int fd = OpenPortNode(port, &presence);
-  if (fd < 0) return presence;
-  // Sharing for reading: a port that someone holds exclusively refuses it.
-  if (flock(fd, LOCK_SH | LOCK_NB) != 0) presence = PortPresence::Held;
-  close(fd);
+  if (fd >= 0) close(fd);
   return presence;
+}
+
+// From the device node and sysfs: the port itself is not opened.
+PortPresence ProbeSerial(int port) {
+  char path[64];
+  struct stat node{};
+  if (!PathOfPort(port, path, sizeof path) || stat(path, &node) != 0 || !S_ISCHR(node.st_mode)) {
+    return PortPresence::Absent;
+  }
+  if (!IsUartNode(path)) return PortPresence::Present;
+  const int type = SysfsUartType(path);
+  if (type < 0) return ProbeByOpening(port);
+  return type == PORT_UNKNOWN ? PortPresence::Absent : PortPresence::Present;
+}
+
+}  // namespace
+
+int ProbeSerialPorts(int32_t* list) {
+  int count = 0;
+  for (int port = 1; port <= kMaxPort; ++port) {
+    if (ProbeSerial(port) != PortPresence::Absent) list[count++] = port;
+  }
+  return count;
 }
 
 SerialPort OpenSerial(int port) {

@@ -160,13 +160,51 @@ bool WaitTransmitted(WinPort* p, uint32_t ms, uint32_t* events) {
 
 }  // namespace
 
-PortPresence ProbeSerial(int port) {
+namespace {
+
+// Opens the port shared for reading and closes it again at once.
+PortPresence ProbeByOpening(int port) {
   const HANDLE h = OpenDevice(port, FILE_SHARE_READ, 0);
   if (h != INVALID_HANDLE_VALUE) {
     CloseHandle(h);
     return PortPresence::Present;
   }
   return GetLastError() == ERROR_ACCESS_DENIED ? PortPresence::Held : PortPresence::Absent;
+}
+
+enum class Named { Yes, No, Unknown };
+
+// Whether the system's device names include COMn.
+Named ByName(int port) {
+  char name[16], target[1024];
+  std::snprintf(name, sizeof name, "COM%d", port);
+  if (QueryDosDeviceA(name, target, sizeof target) != 0) return Named::Yes;
+  switch (GetLastError()) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND: return Named::No;
+    case ERROR_INSUFFICIENT_BUFFER: return Named::Yes;
+    default: return Named::Unknown;
+  }
+}
+
+}  // namespace
+
+// The system names every COM port it has. When it names none, they are
+// probed by opening, as before: Wine knows a port linked by hand in its
+// dosdevices folder only when it is opened.
+int ProbeSerialPorts(int32_t* list) {
+  int count = 0;
+  for (int port = 1; port <= kMaxPort; ++port) {
+    const Named named = ByName(port);
+    if (named == Named::Yes || (named == Named::Unknown && ProbeByOpening(port) != PortPresence::Absent)) {
+      list[count++] = port;
+    }
+  }
+  if (count > 0) return count;
+  for (int port = 1; port <= kMaxPort; ++port) {
+    if (ProbeByOpening(port) != PortPresence::Absent) list[count++] = port;
+  }
+  return count;
 }
 
 SerialPort OpenSerial(int port) {

@@ -75,6 +75,18 @@ TEST_F(Documents, SettingsListThePortsFound) {
   EXPECT_EQ(s.substr(kHead, item.size()), item);
 }
 
+// Under Wine: the COM ports the test runner gave to scale-sims, whether
+// Wine's configuration names them or they are only linked in its folder.
+TEST_F(Documents, SettingsListTheLinkedComPorts) {
+  const int port = WineSerialPort();
+  if (port == 0) GTEST_SKIP() << "only under Wine, with COM ports linked to scale-sims";
+  const std::u16string s = Document(u"GetParameters");
+  for (int com : {port, port + 1}) {
+    const std::string item = "<Item Value=\"" + std::to_string(com) + "\">COM" + std::to_string(com) + "</Item>";
+    EXPECT_NE(s.find(std::u16string(item.begin(), item.end())), std::u16string::npos) << item;
+  }
+}
+
 // ---- SetParameter -----------------------------------------------------------
 
 class SetParameter : public AddInTest {

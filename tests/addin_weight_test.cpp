@@ -4,9 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <memory>
 
 #include "support/addin_fixture.h"
+#if !defined(_WIN32)
+#include "support/open_counter.h"
+#endif
 #include "support/sim_process.h"
 #include "support/text.h"
 
@@ -235,6 +239,36 @@ TEST_F(SerialWeight, DestroyingTheComponentUnlocksItsPort) {
   successor.Open();
   EXPECT_EQ(successor.LastError(), 0) << "the destroyed component let go of the port";
 }
+
+#if !defined(_WIN32)
+// Opening a port changes its modem lines, which resets some devices: the
+// probe that finds the ports decides from their nodes, and only the device's
+// own port is opened.
+TEST_F(SerialWeight, AnOpenOpensOnlyItsOwnPortAndTheSettingsPageNone) {
+  REQUIRE_PRIVATE_DEV();
+  SimProcess other({"--pty"});
+  PlacedPty neighbour(other.ptyPath(), kPrivateComPort + 1);
+  std::vector<std::string> nodes;
+  for (int n = 0; n < kPrivateComPorts; ++n) nodes.push_back("/dev/ttyUSB" + std::to_string(n));
+  sims.push_back(std::make_unique<SimProcess>(std::vector<std::string>{"--pty"}));
+  placed = std::make_unique<PlacedPty>(sims.back()->ptyPath());
+  OpenCounter opens(nodes);
+  ASSERT_TRUE(opens.ok());
+  addin.UseSerial(kPrivateComPort);
+  const std::u16string id = addin.Open();
+  EXPECT_EQ(addin.LastError(), 0);
+  std::map<std::string, int> counted = opens.Take();
+  EXPECT_EQ(counted["/dev/ttyUSB0"], 1) << "the device's own port, once";
+  counted.erase("/dev/ttyUSB0");
+  EXPECT_TRUE(counted.empty()) << "no other node is opened: " << counted.begin()->first;
+  const CallResult settings = addin.Call(u"GetParameters", {Arg::Empty()});
+  ASSERT_TRUE(settings.ok());
+  EXPECT_NE(settings.argTexts[0].find(u"<Item Value=\"65\">COM65</Item>"), std::u16string::npos);
+  EXPECT_NE(settings.argTexts[0].find(u"<Item Value=\"66\">COM66</Item>"), std::u16string::npos);
+  EXPECT_EQ(opens.TakeTotal(), 0) << "the settings page opens no port";
+  EXPECT_DOUBLE_EQ(Read(id), 12.345);
+}
+#endif
 
 // Under Wine, tests/wine-tests.sh links a streaming scale as COM port N and
 // one answering requests as N + 1.

@@ -2,8 +2,8 @@
 # Runs the Windows x64 add-in tests under Wine: a fresh Wine prefix in a
 # temporary folder, inside the private /dev of tests/private-dev.sh (Wine
 # maps COM1 to /dev/ttyS0, which must never be opened), with scale-sims on
-# pseudo-terminals: a streaming one linked as COM5 and one answering
-# requests as COM6.
+# pseudo-terminals: a streaming one as COM5 and one answering requests as
+# COM6, first named in Wine's configuration, then linked by hand.
 #   tests/wine-tests.sh WINDOWS_BUILD_DIR LINUX_TOOLS_DIR
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -34,20 +34,34 @@ trap cleanup EXIT
 wineboot -i >/dev/null 2>&1
 rm -f "$prefix"/dosdevices/com*
 
-# Starts a scale-sim on a pseudo-terminal and links it as COM port $1.
-link_scale() {
-  local com=$1 out pty
+# Starts a scale-sim on a pseudo-terminal for COM port $1; remembers its path.
+declare -A ptys
+start_scale() {
+  local com=$1 out
   shift
   out=$(mktemp)
   "$tools/scale-sim" --pty --lifetime 600 "$@" >"$out" &
   sims+=($!)
   for _ in $(seq 50); do [ -s "$out" ] && break; sleep 0.1; done
-  pty=$(awk '/^pty/ {print $2}' "$out")
+  ptys[$com]=$(awk '/^pty/ {print $2}' "$out")
   rm -f "$out"
-  ln -s "$pty" "$prefix/dosdevices/com$com"
 }
-link_scale 5 --mode stream
-link_scale 6 --mode request --weight 2.5 --unit t
+start_scale 5 --mode stream
+start_scale 6 --mode request --weight 2.5 --unit t
 
+# The ports as Wine's configuration names them (HKLM\Software\Wine\Ports):
+# Wine then knows them as COM devices, as Windows knows its own.
+for com in 5 6; do
+  wine reg add 'HKLM\Software\Wine\Ports' /v "COM$com" /d "${ptys[$com]}" /f >/dev/null 2>&1
+done
+wineserver -k 2>/dev/null || true
 cd "$build/tests"
 PESOLAN_WINE_COM=5 wine addin_tests.exe "${@:3}"
+
+# The same ports linked by hand in the prefix's dosdevices folder, which Wine
+# does not name as devices: the driver finds them by opening, as before.
+wine reg delete 'HKLM\Software\Wine\Ports' /f >/dev/null 2>&1
+wineserver -k 2>/dev/null || true
+for com in 5 6; do ln -sfn "${ptys[$com]}" "$prefix/dosdevices/com$com"; done
+PESOLAN_WINE_COM=5 wine addin_tests.exe \
+  --gtest_filter='Documents.SettingsListTheLinkedComPorts:Weight.StreamAndRequestScalesOnWineComPorts'

@@ -101,7 +101,7 @@ void Sleep(uint32_t ms) {
   g_now += ms;
 }
 
-PortPresence ProbeSerial(int) { return PortPresence::Absent; }
+int ProbeSerialPorts(int32_t*) { return 0; }
 SerialPort OpenSerial(int) { return nullptr; }
 bool ConfigureSerial(SerialPort, const LineSettings&) { return false; }
 bool PurgeSerial(SerialPort) {
