@@ -5,7 +5,9 @@
 // bounded by the time left:
 // - Waiting for input is a one-byte overlapped ReadFile, waited for with
 //   the time left and cancelled when the time passes first. It returns as
-//   soon as a byte arrives. The port keeps the zeroed COMMTIMEOUTS, under
+//   soon as a byte arrives. A read that a line error aborts (fAbortOnError)
+//   does not end the wait: the error is cleared and the wait goes on for
+//   the time left (serial_wait.h). The port keeps the zeroed COMMTIMEOUTS, under
 //   which a read waits for its byte: the driver's own read time-outs are
 //   not relied on (Wine, for one, does not keep them). The byte the wait
 //   takes is held in the port record and counted as queued, so a byte that
@@ -20,6 +22,7 @@
 //   with a bound; a call still pending after it is cancelled.
 
 #include "platform/os.h"
+#include "platform/serial_wait.h"
 
 #define WIN32_LEAN_AND_MEAN
 #ifndef NOMINMAX
@@ -115,11 +118,15 @@ bool Complete(WinPort* p, BOOL started, DWORD ms, DWORD* count) {
 }
 
 // One byte into p->held, waiting up to ms for it.
-bool ReadHeld(WinPort* p, DWORD ms, DWORD* got) {
-  *got = 0;
-  if (!Begin(p)) return false;
+ReadEnd ReadHeld(WinPort* p, DWORD ms) {
+  DWORD got = 0;
+  if (!Begin(p)) return ReadEnd::Failed;
   const BOOL started = ReadFile(p->handle, &p->held, 1, nullptr, &p->ov);
-  return Complete(p, started, ms, got);
+  if (Complete(p, started, ms, &got)) return got == 1 ? ReadEnd::Byte : ReadEnd::TimeUp;
+  // A port that aborts reads on line errors ends this one with
+  // ERROR_OPERATION_ABORTED (it was not cancelled here): the line had an
+  // error, the port still works.
+  return !p->stuck && GetLastError() == ERROR_OPERATION_ABORTED ? ReadEnd::LineError : ReadEnd::Failed;
 }
 
 bool QueueCounts(WinPort* p, COMSTAT* stat) {
@@ -127,17 +134,31 @@ bool QueueCounts(WinPort* p, COMSTAT* stat) {
   return ClearCommError(p->handle, &errors, stat) != 0;
 }
 
-bool WaitForByte(WinPort* p, uint32_t ms, uint32_t* events) {
-  COMSTAT stat{};
-  if (!p->holding) {
+// The port as the byte wait of serial_wait.h sees it.
+struct ByteWait {
+  WinPort* p;
+  uint32_t Now() const { return Tick(); }
+  bool ClearAndCount(uint32_t* queued) {
+    COMSTAT stat{};
     if (!QueueCounts(p, &stat)) return false;
-    if (stat.cbInQue == 0 && ms > 0) {
-      DWORD got = 0;
-      if (!ReadHeld(p, ms, &got)) return false;
-      p->holding = got == 1;
-    }
+    *queued = stat.cbInQue;
+    return true;
   }
-  if (p->holding || stat.cbInQue > 0) *events = kEventRxChar;
+  ReadEnd ReadOne(uint32_t ms) {
+    const ReadEnd end = ReadHeld(p, ms);
+    p->holding = end == ReadEnd::Byte;
+    return end;
+  }
+  void Pause(uint32_t ms) const { ::Sleep(ms); }
+};
+
+bool WaitForByte(WinPort* p, uint32_t ms, uint32_t* events) {
+  bool came = p->holding;
+  if (!came) {
+    ByteWait port{p};
+    if (!WaitForQueuedByte(port, ms, &came)) return false;
+  }
+  if (came) *events = kEventRxChar;
   return true;
 }
 
@@ -280,8 +301,7 @@ bool SerialReadOne(SerialPort port, uint8_t* byte) {
     return true;
   }
   // Made only when a byte is queued, so it completes at once.
-  DWORD got = 0;
-  if (!ReadHeld(p, kStallMs, &got) || got != 1) return false;
+  if (ReadHeld(p, kStallMs) != ReadEnd::Byte) return false;
   *byte = p->held;
   return true;
 }
