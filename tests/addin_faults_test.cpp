@@ -61,6 +61,19 @@ TEST_F(Faults, ScaleThatDripsABytePerSeventyMsIsStillRead) {
   EXPECT_LT(ms, 3 * 18 * 70 + 1000);
 }
 
+// Megabytes of lines queued all along: the purge ends at its limit at the
+// latest (exactly so in the channel's virtual-time tests, where a reader can
+// never catch up), and the stream's lines follow at once.
+TEST_F(Faults, ScaleThatFloodsTheLineIsReadWithinTheLimits) {
+  const std::u16string id = OpenOn({"--mode", "stream", "--flood"});
+  for (int i = 0; i < 3; ++i) {
+    long ms = 0;
+    EXPECT_DOUBLE_EQ(Read(id, &ms), 12.345);
+    EXPECT_GE(ms, 80 - kTickSlack) << "the purge waits after its last read";
+    EXPECT_LT(ms, 200 + 256 + 500);
+  }
+}
+
 TEST_F(Faults, ReplyLongerThan22BytesIsCutAndItsRestDrained) {
   const std::u16string id = OpenOn({"--mode", "request", "--line", "ST,GS,  12.345kg TRAILING BYTES"});
   EXPECT_DOUBLE_EQ(Read(id), 12.345);

@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <sys/file.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -134,6 +137,91 @@ TEST(Cli, VersionIsTheSameInTheProgramTheLibraryAndItsDescription) {
       << "the library file carries its version";
 }
 
+std::string FileText(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+// Run with its standard error or output closed, the program's trace and its
+// weight line never reach the scale: the scale hears the dialogue only.
+TEST(Cli, ClosedStandardDescriptorsNeverBecomeTheScalesChannel) {
+  char dir[] = "/tmp/pesolan-cli-test.XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string heard = std::string(dir) + "/heard";
+  SimProcess sim({"--tcp", "--mode", "request", "--received", heard});
+  for (const char* closing : {"2>&-", ">&-", "<&- 2>&-"}) {
+    std::remove(heard.c_str());
+    const Outcome r = Pesolan("weight " + Tcp(sim) + " --trace", closing);
+    EXPECT_EQ(r.status, 0) << closing;
+    EXPECT_EQ(FileText(heard), "\x05\x11") << "ENQ, then DC1, and nothing else; " << closing;
+  }
+  std::remove(heard.c_str());
+  rmdir(dir);
+}
+
+// pesolan started in the background with `args`, its temporary files in
+// tmpdir and its output thrown away; the child's pid.
+pid_t StartPesolan(const std::string& args, const std::string& tmpdir) {
+  const std::string command = "exec env TMPDIR=" + tmpdir + " " + PESOLAN_PATH + " --lib " + PESOLAN_LIBRARY_PATH +
+                              " " + args + " >/dev/null 2>&1";
+  const pid_t pid = fork();
+  if (pid == 0) {
+    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  return pid;
+}
+
+bool Empty(const std::string& dir) {
+  DIR* d = opendir(dir.c_str());
+  if (d == nullptr) return false;
+  int entries = 0;
+  while (const dirent* e = readdir(d)) entries += e->d_name[0] == '.' ? 0 : 1;
+  closedir(d);
+  return entries == 0;
+}
+
+// Waits until the trace's temporary file is in dir, at most 5 s.
+bool TraceFileAppears(const std::string& dir) {
+  for (int i = 0; i < 500 && Empty(dir); ++i) usleep(10000);
+  return !Empty(dir);
+}
+
+TEST(Cli, CtrlCEndsAReadingAtOnceAndNoSignalLeavesTheTraceFileBehind) {
+  SimProcess silent({"--tcp", "--mode", "silent"});
+  char dir[] = "/tmp/pesolan-cli-test.XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  // A silent scale: each reading spends more than a second waiting.
+  const pid_t reading = StartPesolan("weight " + Tcp(silent) + " --trace --watch", dir);
+  ASSERT_TRUE(TraceFileAppears(dir));
+  usleep(500000);  // the open is done, a reading is under way
+  testing_support::Stopwatch watch;
+  kill(reading, SIGINT);
+  int status = 0;
+  ASSERT_EQ(waitpid(reading, &status, 0), reading);
+  EXPECT_LT(watch.ms(), 300) << "the reading in progress is not waited for";
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 130);
+  EXPECT_TRUE(Empty(dir)) << "after SIGINT";
+
+  const pid_t terminated = StartPesolan("weight " + Tcp(silent) + " --trace --watch", dir);
+  ASSERT_TRUE(TraceFileAppears(dir));
+  kill(terminated, SIGTERM);
+  ASSERT_EQ(waitpid(terminated, &status, 0), terminated);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+  EXPECT_TRUE(Empty(dir)) << "after SIGTERM";
+
+  SimProcess streaming({"--tcp"});
+  const std::string command = "env TMPDIR=" + std::string(dir) + " " + PESOLAN_PATH + " --lib " +
+                              PESOLAN_LIBRARY_PATH + " weight " + Tcp(streaming) +
+                              " --trace --watch --interval 10 2>/dev/null | head -c 1 >/dev/null";
+  EXPECT_EQ(std::system(command.c_str()), 0);
+  EXPECT_TRUE(Empty(dir)) << "after SIGPIPE";
+  rmdir(dir);
+}
+
 // ---- ports --------------------------------------------------------------------
 
 // A line of `pesolan ports` for a COM number, or "" when it is not listed.
@@ -194,6 +282,26 @@ TEST(CliPorts, EachStateThisMachineCanMake) {
   r = Pesolan("--json ports");
   EXPECT_NE(r.out.find("{\"com\":65,\"device\":\"/dev/ttyUSB0\",\"state\":\"free\"}"), std::string::npos)
       << r.out;
+}
+
+// A program that holds the port without a lock still has it; and what other
+// processes call themselves is shown, never obeyed, by the terminal.
+TEST(CliPorts, EveryHolderCountsAndItsNameIsShownEscaped) {
+  REQUIRE_PRIVATE_DEV();
+  SimProcess sim({"--pty"});
+  testing_support::PlacedPty placed(sim.ptyPath());  // COM65
+  ASSERT_TRUE(placed.ok());
+  char ownName[32] = {};
+  prctl(PR_GET_NAME, ownName);
+  prctl(PR_SET_NAME, "\x1b]0;owned\x07");
+  const int holder = open("/dev/ttyUSB0", O_RDWR | O_NOCTTY);
+  const Outcome r = Pesolan("ports");
+  close(holder);
+  prctl(PR_SET_NAME, ownName);
+  ASSERT_GE(holder, 0);
+  const std::string self = "(pid " + std::to_string(getpid()) + ")";
+  EXPECT_NE(PortLine(r.out, 65).find("in use: \\x1b]0;owned\\x07 " + self), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find('\x1b'), std::string::npos) << "no escape sequence reaches the terminal";
 }
 
 // ---- the trace ----------------------------------------------------------------

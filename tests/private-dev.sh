@@ -9,7 +9,7 @@ set -euo pipefail
 
 if [ "${PESOLAN_PRIVATE_DEV:-}" = 1 ]; then
   # Inside the namespace: build the private /dev, then run the program.
-  old=$(mktemp -d /tmp/pesolan-dev.XXXXXX)
+  old=$(mktemp -d "${TMPDIR:-/tmp}/pesolan-dev.XXXXXX")
   mount --make-rprivate /
   mount --rbind /dev "$old"
   mount -t tmpfs -o mode=755 pesolan-dev /dev
@@ -22,6 +22,10 @@ if [ "${PESOLAN_PRIVATE_DEV:-}" = 1 ]; then
   # ptmx finds its pseudo-terminal instance beside itself: use the one in pts.
   ln -s pts/ptmx /dev/ptmx
   for n in 0 1 2 3 4 5 6 7; do touch "/dev/ttyUSB$n"; done
+  # What was taken from the old /dev is mounted in its own right now: the
+  # folder it was reached through goes.
+  umount -l "$old"
+  rmdir "$old"
   exec "$@"
 fi
 

@@ -1,6 +1,7 @@
 // pesolan: the driver from the command line. Loads the add-in library as the
 // platform does and calls its driver methods.
 
+#include <cerrno>
 #include <charconv>
 #include <csignal>
 #include <cstdio>
@@ -14,6 +15,7 @@
 #if defined(_WIN32)
 #include <windows.h>
 #else
+#include <fcntl.h>
 #include <unistd.h>
 #endif
 
@@ -29,8 +31,6 @@ using namespace host;
 namespace {
 
 const char* const kUnitNames[] = {"", " mg", " g", " kg", " t"};
-
-volatile std::sig_atomic_t g_interrupted = 0;
 
 std::string DefaultLibrary() {
 #if defined(_WIN32)
@@ -159,7 +159,7 @@ int Weight(Session& s) {
     return status;
   }
   int status = 0;
-  for (int n = 0; !g_interrupted; ++n) {
+  for (int n = 0;; ++n) {
     const CallResult r = s.Call(u"GetWeight", {Arg::Text(id), Arg::Empty()});
     if (r.ok() && s.o_.json) {
       std::printf("{\"ok\":true,\"weight\":%s,\"unit\":%d}\n", Number(r.args[1].dblVal).c_str(), s.o_.unit);
@@ -246,9 +246,45 @@ int Run(Library& lib, const Options& o) {
   return Test(s);
 }
 
+// Ctrl+C ends the program at once, also in the middle of a reading, with
+// the status shells give an interrupted program; SIGTERM and a closed
+// output pipe end it as they always did. None leaves the trace's temporary
+// file behind.
+void OnSignal(int sig) {
+  RemoveTraceFileNow();
+  if (sig == SIGINT) std::_Exit(130);
+  std::signal(sig, SIG_DFL);
+  std::raise(sig);
+}
+
+void HandleSignals() {
+  std::signal(SIGINT, OnSignal);
+  std::signal(SIGTERM, OnSignal);
+#if !defined(_WIN32)
+  std::signal(SIGPIPE, OnSignal);
+#endif
+}
+
+// Descriptors 0 to 2 that the caller closed (`2>&-`) are opened onto
+// /dev/null: otherwise the next file, port or socket opened takes the
+// number, and what is written to standard output or error goes there.
+void KeepStandardDescriptors() {
+#if !defined(_WIN32)
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    const int null = open("/dev/null", O_RDWR);
+    if (null >= 0 && null != fd) {
+      dup2(null, fd);
+      close(null);
+    }
+  }
+#endif
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  KeepStandardDescriptors();
 #if defined(_WIN32)
   SetConsoleOutputCP(CP_UTF8);
 #endif
@@ -265,7 +301,7 @@ int main(int argc, char** argv) {
   const std::string path = o.lib.empty() ? DefaultLibrary() : o.lib;
   if (o.version) return Version(o, path);
   if (o.command == "ports") return Ports(o);
-  std::signal(SIGINT, [](int) { g_interrupted = 1; });
+  HandleSignals();
   Library lib(path);
   if (!lib.ok()) return Error(o, 3, lib.error());
   return Run(lib, o);

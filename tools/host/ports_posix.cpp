@@ -14,6 +14,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include "ports.h"
@@ -37,9 +38,32 @@ std::string ReadLine(const std::string& path) {
   return line;
 }
 
-// The programs (other than this one) that have the terminal device open:
-// "scale-sim (pid 812)". The system tells only about processes we may look
-// into.
+// Another process's name as text safe for a terminal: anything but
+// printable ASCII (an escape sequence, say) is written as \xNN.
+std::string Printable(const std::string& name) {
+  std::string out;
+  for (const unsigned char c : name) {
+    if (c >= 0x20 && c < 0x7F && c != '\\') {
+      out += static_cast<char>(c);
+    } else {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+      out += escaped;
+    }
+  }
+  return out;
+}
+
+// Pseudo-terminal slaves (/dev/pts/N) and the multiplexer that hands out
+// their masters (/dev/ptmx).
+bool IsPtySlave(dev_t device) { return major(device) >= 136 && major(device) <= 143; }
+bool IsPtyMaster(dev_t device) { return major(device) == 5 && minor(device) == 2; }
+
+// The programs (other than this one) that have the terminal device open,
+// with or without a lock: "scale-sim (pid 812)". A program that holds a
+// pseudo-terminal's master is the other end of that line (the device, as a
+// simulated scale is), not one using the port. The system tells only about
+// processes we may look into.
 std::string Holders(dev_t device) {
   std::string found;
   DIR* proc = opendir("/proc");
@@ -50,15 +74,18 @@ std::string Holders(dev_t device) {
     if (pid.find_first_not_of("0123456789") != std::string::npos || pid == self) continue;
     DIR* fds = opendir(("/proc/" + pid + "/fd").c_str());
     if (fds == nullptr) continue;
-    bool holds = false;
+    bool holds = false, master = false;
     while (dirent* fd = readdir(fds)) {
       struct stat target{};
       const std::string link = "/proc/" + pid + "/fd/" + fd->d_name;
-      if (!holds && stat(link.c_str(), &target) == 0 && S_ISCHR(target.st_mode) && target.st_rdev == device)
-        holds = true;
+      if (stat(link.c_str(), &target) != 0 || !S_ISCHR(target.st_mode)) continue;
+      holds = holds || target.st_rdev == device;
+      master = master || IsPtyMaster(target.st_rdev);
     }
     closedir(fds);
-    if (holds) found += (found.empty() ? "" : ", ") + ReadLine("/proc/" + pid + "/comm") + " (pid " + pid + ")";
+    if (holds && !(master && IsPtySlave(device))) {
+      found += (found.empty() ? "" : ", ") + Printable(ReadLine("/proc/" + pid + "/comm")) + " (pid " + pid + ")";
+    }
   }
   closedir(proc);
   return found;
@@ -80,6 +107,14 @@ PortState Look(int com) {
   PortState p{com, NodeOf(com), "absent", ""};
   struct stat node{};
   if (stat(p.device.c_str(), &node) != 0) return p;
+  // A port another program has open is in use, whether it locked it or not:
+  // it is not opened here.
+  const std::string holders = S_ISCHR(node.st_mode) ? Holders(node.st_rdev) : "";
+  if (!holders.empty()) {
+    p.state = "in use";
+    p.detail = holders;
+    return p;
+  }
   const int fd = open(p.device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     const int error = errno;

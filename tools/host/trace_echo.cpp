@@ -13,6 +13,9 @@
 namespace host {
 namespace {
 
+// The path of the living TraceEcho's file, for a signal handler to remove.
+char g_removeOnSignal[4096];
+
 // A new empty file of our own; empty when none can be made.
 std::string MakeTraceFile() {
 #if defined(_WIN32)
@@ -50,12 +53,25 @@ const char* WithoutDateAndTime(const char* line) {
 
 }  // namespace
 
+void RemoveTraceFileNow() {
+  if (g_removeOnSignal[0] == '\0') return;
+#if defined(_WIN32)
+  DeleteFileA(g_removeOnSignal);
+#else
+  unlink(g_removeOnSignal);
+#endif
+}
+
 TraceEcho::TraceEcho() : path_(MakeTraceFile()) {
-  if (ok()) PointTraceAt(path_);
+  if (!ok()) return;
+  if (path_.size() < sizeof g_removeOnSignal) path_.copy(g_removeOnSignal, path_.size());
+  PointTraceAt(path_);
 }
 
 TraceEcho::~TraceEcho() {
-  if (ok()) std::remove(path_.c_str());
+  if (!ok()) return;
+  g_removeOnSignal[0] = '\0';
+  std::remove(path_.c_str());
 }
 
 void TraceEcho::Echo() {

@@ -6,6 +6,10 @@
 
 namespace host {
 
+// Removes the trace file of the TraceEcho that lives, if any; safe to call
+// from a signal handler.
+void RemoveTraceFileNow();
+
 class TraceEcho {
  public:
   // Creates the file and points PESOLAN_TRACE at it.

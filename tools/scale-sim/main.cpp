@@ -33,8 +33,15 @@ struct Options {
   long quitAfter = -1;         // bytes sent before the scale quits
   bool disconnect = false;     // quitting closes a TCP connection
   bool resetOnRequest = false; // a TCP peer that sends anything is reset
+  bool flood = false;          // stream lines as fast as the peer takes them
+  std::string received;        // file that gets every byte received
   int lifetimeS = 300;
 };
+
+// When flooding, lines are kept queued by the megabyte, so that every write
+// gives the peer more than it can read in the same time.
+constexpr size_t kFloodBlock = 65536;
+constexpr size_t kFloodQueued = 1 << 20;
 
 std::atomic<bool> g_stop{false};
 std::atomic<bool> g_switch{false};
@@ -47,7 +54,8 @@ void Usage() {
       "                 [--interval MS] [--wire-speed] [--drip MS]\n"
       "                 [--enq-reply ack|nak|none] [--reply-bytes N]\n"
       "                 [--stop-after BYTES] [--disconnect-after BYTES]\n"
-      "                 [--reset-on-request] [--lifetime SECONDS]\n"
+      "                 [--reset-on-request] [--flood] [--received FILE]\n"
+      "                 [--lifetime SECONDS]\n"
       "SIGUSR1 switches between stream and request mode.\n"
       "Prints 'tcp HOST PORT' and/or 'pty PATH', then serves.\n",
       stderr);
@@ -76,6 +84,8 @@ bool ParseArgs(int argc, char** argv, Options* o) {
       o->pty = true;
     } else if (a == "--reset-on-request") {
       o->resetOnRequest = true;
+    } else if (a == "--flood") {
+      o->flood = true;
     } else if (a == "--wire-speed") {
       o->byteGapUs = 1042;  // ten bits at 9600 baud
     } else if (!hasValue) {
@@ -92,6 +102,7 @@ bool ParseArgs(int argc, char** argv, Options* o) {
     else if (a == "--stop-after") o->quitAfter = std::atol(take().c_str());
     else if (a == "--disconnect-after") { o->quitAfter = std::atol(take().c_str()); o->disconnect = true; }
     else if (a == "--lifetime") o->lifetimeS = std::atoi(take().c_str());
+    else if (a == "--received") o->received = take();
     else if (a == "--enq-reply") {
       const std::string r = take();
       if (r == "ack") o->scale.enqReply = sim::EnqReply::Ack;
@@ -111,6 +122,7 @@ struct Peer {
   sim::io::Endpoint end;
   sim::Scale scale;
   std::string out;
+  std::string flood;  // a block of stream lines, when flooding
   Clock::time_point nextByte;
   Clock::time_point nextLine;
   long sent = 0;
@@ -168,7 +180,7 @@ class Server {
 
   void AddPeer(sim::io::Fd fd, bool isPty) {
     const auto now = Clock::now();
-    peers_.push_back(std::unique_ptr<Peer>(new Peer{{fd, isPty}, sim::Scale(o_.scale), "", now, now}));
+    peers_.push_back(std::unique_ptr<Peer>(new Peer{{fd, isPty}, sim::Scale(o_.scale), "", "", now, now}));
   }
 
   void Accept() {
@@ -179,6 +191,7 @@ class Server {
   void Receive(Peer& p) {
     uint8_t buf[256];
     const long n = sim::io::Read(p.end, buf, sizeof buf);
+    if (n > 0) Record(buf, static_cast<size_t>(n));
     if (n > 0 && o_.resetOnRequest && !p.end.pty) {
       sim::io::Reset(p.end);
       p.reset = true;
@@ -187,6 +200,15 @@ class Server {
     }
     if (n > 0 && o_.scale.mode == sim::Mode::Request) Queue(p, p.scale.Answer(buf, static_cast<size_t>(n)));
     if (n == 0) p.closed = true;
+  }
+
+  // Appends what the driver sent to the --received file.
+  void Record(const uint8_t* bytes, size_t count) const {
+    if (o_.received.empty()) return;
+    if (FILE* f = std::fopen(o_.received.c_str(), "ab")) {
+      std::fwrite(bytes, 1, count, f);
+      std::fclose(f);
+    }
   }
 
   // Stream and request mode trade places (on SIGUSR1).
@@ -217,7 +239,12 @@ class Server {
       if (o_.disconnect && !p.end.pty) p.closed = true;
       return;
     }
-    if (o_.scale.mode == sim::Mode::Stream && p.out.empty() && now >= p.nextLine) {
+    if (o_.scale.mode == sim::Mode::Stream && o_.flood) {
+      if (p.flood.empty()) {
+        while (p.flood.size() < kFloodBlock) p.flood += p.scale.NextStreamLine();
+      }
+      while (p.out.size() < kFloodQueued) p.out += p.flood;
+    } else if (o_.scale.mode == sim::Mode::Stream && p.out.empty() && now >= p.nextLine) {
       Queue(p, p.scale.NextStreamLine());
       p.nextLine = now + std::chrono::milliseconds(o_.intervalMs);
     }
@@ -229,8 +256,8 @@ class Server {
       size_t chunk = o_.byteGapUs > 0 ? 1 : p.out.size();
       if (o_.quitAfter >= 0) chunk = std::min<size_t>(chunk, static_cast<size_t>(o_.quitAfter - p.sent));
       const long n = sim::io::Write(p.end, p.out.data(), chunk);
-      if (n <= 0) {  // the pseudo-terminal's queue is full: try again later
-        p.nextByte = now + Micros(5000);
+      if (n <= 0) {  // the queue is full: try again later (at once when flooding)
+        p.nextByte = now + Micros(o_.flood ? 200 : 5000);
         break;
       }
       p.out.erase(0, static_cast<size_t>(n));
