@@ -180,11 +180,11 @@ void Vestra_Scale_nLP::SetLocale(const text16* locale) {
   if (locale == nullptr) return;
   const CallLock lock(calls_);
 #if defined(_WIN32)
-  _wsetlocale(LC_ALL, reinterpret_cast<const wchar_t*>(locale));
+  pesolan::ChangeProcessLocale([&] { _wsetlocale(LC_ALL, reinterpret_cast<const wchar_t*>(locale)); });
 #else
   // Locale names are ASCII.
   char name[128];
-  if (ToCp1251(locale, SIZE_MAX, name, sizeof name)) std::setlocale(LC_ALL, name);
+  if (ToCp1251(locale, SIZE_MAX, name, sizeof name)) pesolan::ChangeProcessLocale([&] { std::setlocale(LC_ALL, name); });
 #endif
 }
 

@@ -7,10 +7,15 @@
 // Atomic, because components in different threads open and read at once.
 
 #include <atomic>
+#include <mutex>
 
 namespace pesolan {
 
 extern std::atomic<char> DecimalSeparator;
+
+// Within the library, a change of the process's locale and a look at it
+// take turns: components in different threads may set it at once.
+std::mutex& LocaleTurns();
 
 // Sets DecimalSeparator from the current C locale; keeps it when the
 // runtime accepts neither form.

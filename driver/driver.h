@@ -5,8 +5,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <string>
 
+#include "channel/decimal_separator.h"
 #include "driver/device_registry.h"
 #include "driver/documents.h"
 #include "driver/settings.h"
@@ -21,6 +23,14 @@ constexpr size_t kLongIdLength = 23;   // device identifier of Close, Calibrate
 // A device identifier read as the C runtime's atoi does (blanks, a sign,
 // digits up to the first other character); 0 when it names no number.
 int32_t DeviceNumberOf(const char* text);
+
+// Runs change, a call that sets the process's locale, in turn with every
+// other such call of the library and with the look an open takes at it.
+template <typename Change>
+void ChangeProcessLocale(Change change) {
+  const std::lock_guard<std::mutex> turn(LocaleTurns());
+  change();
+}
 
 class ScaleDriver {
  public:

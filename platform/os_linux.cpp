@@ -183,6 +183,25 @@ bool PortDevicePath(int port, char* path, std::size_t size) {
 
 void testing::SetPortPathRule(PortPathRule rule) { g_portPathRule = rule; }
 
+// The stat calls of glibc's first ABI, with the version of struct stat64
+// they fill (_STAT_VER_LINUX): exported by every glibc, old and new.
+extern "C" {
+int __xstat64(int version, const char* path, struct stat64* node);
+int __lxstat64(int version, const char* path, struct stat64* node);
+int __fxstat64(int version, int fd, struct stat64* node);
+}
+#if defined(__x86_64__)
+constexpr int kStatVersion = 1;
+#elif defined(__i386__)
+constexpr int kStatVersion = 3;
+#else
+#error "the stat calls' version for this architecture is not known"
+#endif
+
+bool StatPath(const char* path, struct stat64* node) { return __xstat64(kStatVersion, path, node) == 0; }
+bool StatLink(const char* path, struct stat64* node) { return __lxstat64(kStatVersion, path, node) == 0; }
+bool StatDescriptor(int fd, struct stat64* node) { return __fxstat64(kStatVersion, fd, node) == 0; }
+
 int AboveStdio(int fd) {
   if (fd < 0 || fd > 2) return fd;
   const int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
@@ -222,8 +241,8 @@ PortPresence ProbeByOpening(int port) {
 // From the device node and sysfs: the port itself is not opened.
 PortPresence ProbeSerial(int port) {
   char path[64];
-  struct stat node{};
-  if (!PathOfPort(port, path, sizeof path) || stat(path, &node) != 0 || !S_ISCHR(node.st_mode)) {
+  struct stat64 node{};
+  if (!PathOfPort(port, path, sizeof path) || !StatPath(path, &node) || !S_ISCHR(node.st_mode)) {
     return PortPresence::Absent;
   }
   if (!IsUartNode(path)) return PortPresence::Present;

@@ -8,6 +8,7 @@
 #include "platform/os.h"
 
 struct termios;
+struct stat64;
 
 namespace os {
 
@@ -29,6 +30,13 @@ bool PortDevicePath(int port, char* path, std::size_t size);
 // standard output or error. Moves fd above them (close-on-exec) and returns
 // where it is now; -1, with fd closed, when it cannot be moved.
 int AboveStdio(int fd);
+
+// stat, lstat and fstat through the calls that every glibc has: the plain
+// names carry the version GLIBC_2.33, which the older systems the library
+// loads on lack. False when the call fails.
+bool StatPath(const char* path, struct stat64* node);
+bool StatLink(const char* path, struct stat64* node);
+bool StatDescriptor(int fd, struct stat64* node);
 
 namespace testing {
 // Replaces the rule above for the whole process (tests point a port number at

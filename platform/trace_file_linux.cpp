@@ -30,13 +30,13 @@ namespace {
 // change its lines, and opening a FIFO may wait for a reader. O_NOFOLLOW
 // refuses a link in the last component; O_NONBLOCK keeps a FIFO put in
 // place meanwhile from holding the caller.
-int OpenTraceFile(const char* path, struct stat* file) {
-  struct stat before{};
-  if (lstat(path, &before) == 0 && !S_ISREG(before.st_mode)) return -1;
+int OpenTraceFile(const char* path, struct stat64* file) {
+  struct stat64 before{};
+  if (StatLink(path, &before) && !S_ISREG(before.st_mode)) return -1;
   const int fd =
       AboveStdio(open(path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600));
   if (fd < 0) return -1;
-  if (fstat(fd, file) != 0 || !S_ISREG(file->st_mode)) {
+  if (!StatDescriptor(fd, file) || !S_ISREG(file->st_mode)) {
     close(fd);
     return -1;
   }
@@ -45,9 +45,9 @@ int OpenTraceFile(const char* path, struct stat* file) {
 
 // Renames the full file at path to path.1, unless someone (another thread
 // of the process, another process) has already begun a new one there.
-bool RollOver(const char* path, const struct stat& full) {
-  struct stat now{};
-  if (lstat(path, &now) != 0 || now.st_ino != full.st_ino || now.st_dev != full.st_dev) return true;
+bool RollOver(const char* path, const struct stat64& full) {
+  struct stat64 now{};
+  if (!StatLink(path, &now) || now.st_ino != full.st_ino || now.st_dev != full.st_dev) return true;
   char older[1100];
   const int written = std::snprintf(older, sizeof older, "%s.1", path);
   if (written <= 0 || static_cast<std::size_t>(written) >= sizeof older) return false;
@@ -57,7 +57,7 @@ bool RollOver(const char* path, const struct stat& full) {
 }  // namespace
 
 bool AppendTrace(const char* path, const char* text, std::size_t length, uint64_t limit) {
-  struct stat file{};
+  struct stat64 file{};
   int fd = OpenTraceFile(path, &file);
   if (fd < 0) return false;
   if (file.st_size > 0 && static_cast<uint64_t>(file.st_size) + length > limit) {

@@ -1,6 +1,6 @@
 // Weights as decimal text and back without the C runtime: the same results
-// as strtod and printf in the "C" locale, bit for bit, and none of the
-// locale's doing.
+// as strtod and printf in the "C" locale, bit for bit (that no locale takes
+// part is shown where weights are read: units_test, addin_weight_test).
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,6 @@
 #include <string>
 
 #include "protocol/decimal.h"
-#include "support/text.h"
 
 using namespace pesolan;
 
@@ -104,14 +103,6 @@ TEST(Decimal, ReadsWhatStrtodReadsInTheCLocale) {
     }
     ASSERT_TRUE(SameDouble(ReadDecimal(text.c_str()), std::strtod(text.c_str(), nullptr))) << '"' << text << '"';
   }
-}
-
-TEST(Decimal, TheProcessLocaleTakesNoPart) {
-  testing_support::ScopedLocale comma(testing_support::kCommaLocale);
-  ASSERT_TRUE(comma.ok()) << "the ru_RU.UTF-8 locale is needed (see .ci/run)";
-  EXPECT_EQ(ReadDecimal("12.345"), 12.345) << "the runtime would stop at the point here";
-  EXPECT_EQ(ReadDecimal("12,345"), 12.0) << "a comma is no decimal mark";
-  EXPECT_EQ(Fixed(12.345, 3), "12.345");
 }
 
 }  // namespace
