@@ -184,7 +184,8 @@ void Vestra_Scale_nLP::SetLocale(const text16* locale) {
 #else
   // Locale names are ASCII.
   char name[128];
-  if (ToCp1251(locale, SIZE_MAX, name, sizeof name)) pesolan::ChangeProcessLocale([&] { std::setlocale(LC_ALL, name); });
+  if (!ToCp1251(locale, SIZE_MAX, name, sizeof name)) return;
+  pesolan::ChangeProcessLocale([&] { std::setlocale(LC_ALL, name); });
 #endif
 }
 

@@ -81,7 +81,8 @@ bool DrainTcp(int index, os::Socket s) {
   os::Sleep(afterRead < left ? afterRead : left);
   if (thrownAway > 0) {
     Trace(index, "purge: %ld bytes thrown away", thrownAway);
-    TraceBytes(index, "purged", first, thrownAway < kTracedPurgeBytes ? static_cast<int>(thrownAway) : kTracedPurgeBytes);
+    const int traced = thrownAway < kTracedPurgeBytes ? static_cast<int>(thrownAway) : kTracedPurgeBytes;
+    TraceBytes(index, "purged", first, traced);
   }
   return true;
 }
