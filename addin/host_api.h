@@ -124,6 +124,13 @@ static_assert(offsetof(tVariant, wstrLen) == 4, "wstrLen follows the pointer, Wi
 static_assert(sizeof(tVariant) == 64, "tVariant is 64 bytes on Linux x86_64");
 static_assert(offsetof(tVariant, cbElements) == 56 && offsetof(tVariant, vt) == 60, "tVariant tail, Linux x86_64");
 static_assert(offsetof(tVariant, wstrLen) == 8, "wstrLen follows the pointer, Linux x86_64");
+#elif defined(__i386__)
+// i386 System V: doubles and 64-bit integers are aligned to 4 inside structures.
+static_assert(sizeof(tVariant) == 52, "tVariant is 52 bytes on Linux x86");
+static_assert(offsetof(tVariant, cbElements) == 44 && offsetof(tVariant, vt) == 48, "tVariant tail, Linux x86");
+static_assert(offsetof(tVariant, wstrLen) == 4, "wstrLen follows the pointer, Linux x86");
+#else
+#error "the layout of tVariant on this target is not known"
 #endif
 static_assert(sizeof(text16) == 2, "texts cross the boundary in 16-bit units");
 

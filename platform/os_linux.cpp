@@ -23,6 +23,13 @@
 #include <termios.h>
 #include <unistd.h>
 
+#if defined(__i386__)
+// On i386, fcntl's default version is GLIBC_2.28 (it learned 64-bit locks
+// then), which older systems lack; the first one does all that is asked of
+// it here (F_DUPFD_CLOEXEC, F_GETFD) and every glibc has it.
+__asm__(".symver fcntl,fcntl@GLIBC_2.0");
+#endif
+
 namespace os {
 
 // ---- time ---------------------------------------------------------------

@@ -4,7 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "channel/error_codes.h"
 #include "protocol/exchange.h"
@@ -222,6 +228,51 @@ TEST(ExchangeCodes, ChannelThatFailedToOpenFailsBothWaysWithoutWaiting) {
   EXPECT_FALSE(ExchangeWeight(h, &reading));
   EXPECT_LT(watch.ms(), 50);
   EXPECT_EQ(GetError(h), Tcp_Connect_Error);
+}
+
+// Under emulation the tests' scale-sims come from a native broker: the same
+// scales, started, switched and ended through a connection.
+TEST(SimBroker, StartsSwitchesAndEndsTheScalesATestAsksFor) {
+  int out[2];
+  ASSERT_EQ(pipe(out), 0);
+  const pid_t broker = fork();
+  if (broker == 0) {
+    dup2(out[1], STDOUT_FILENO);
+    execl(SCALE_SIM_BROKER_PATH, SCALE_SIM_BROKER_PATH, SCALE_SIM_PATH, "60", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(out[1]);
+  FILE* said = fdopen(out[0], "r");
+  char line[64] = {};
+  int port = 0;
+  const bool listening = std::fgets(line, sizeof line, said) != nullptr && std::sscanf(line, "broker %d", &port) == 1;
+  std::fclose(said);
+  ASSERT_TRUE(listening);
+  setenv("PESOLAN_SIM_BROKER", std::to_string(port).c_str(), 1);
+  int ended = 0;
+  {
+    Scale request(false, {"--mode", "request", "--weight", "2.5"});
+    ASSERT_TRUE(request.connected);
+    ASSERT_TRUE(request.Exchange());
+    EXPECT_FLOAT_EQ(request.reading().value, 2.5f);
+    request.sim->SwitchMode();
+    Stopwatch watch;
+    ASSERT_TRUE(request.Exchange());
+    EXPECT_LT(watch.ms(), 400) << "a streaming scale now: no request dialogue";
+    Scale serial(true, {"--weight", "7"});
+    ASSERT_TRUE(serial.connected) << "a pseudo-terminal too";
+    EXPECT_TRUE(serial.Exchange());
+    ended = request.sim->port();
+  }
+  unsetenv("PESOLAN_SIM_BROKER");
+  bool refused = false;
+  for (int i = 0; i < 100 && !refused; ++i, usleep(20000)) {
+    DeviceHandle gone;
+    refused = !Connect(gone, TcpSettings(ended));
+  }
+  EXPECT_TRUE(refused) << "the scale ended with its connection";
+  kill(broker, SIGTERM);
+  waitpid(broker, nullptr, 0);
 }
 
 }  // namespace

@@ -14,11 +14,16 @@ check() {
   if eval "$2"; then passed=$((passed + 1)); echo "ok: $1"; else failed=$((failed + 1)); echo "FAILED: $1"; fi
 }
 
-# What a library file is, from its header: "Windows i386", "Windows x86_64", "Linux x86_64".
+# What a library file is, from its header: "Windows i386", "Windows x86_64",
+# "Linux i386", "Linux x86_64" (for ELF: its class, 32 or 64-bit, and machine).
 kind() {
   local f=$1
   case "$(head -c 4 "$f" | od -An -tx1 | tr -d ' \n')" in
-    7f454c46) [ "$(od -An -j18 -N2 -tu2 "$f" | tr -d ' ')" = 62 ] && echo "Linux x86_64" ;;
+    7f454c46)
+      case "$(od -An -j4 -N1 -tu1 "$f" | tr -d ' ') $(od -An -j18 -N2 -tu2 "$f" | tr -d ' ')" in
+        "2 62") echo "Linux x86_64" ;;
+        "1 3") echo "Linux i386" ;;
+      esac ;;
     4d5a*)
       local pe machine
       pe=$(od -An -j60 -N4 -tu4 "$f" | tr -d ' ')
@@ -49,11 +54,13 @@ while read -r os path arch; do
       "at_most \"\$(newest '$dir/$path' GLIBC)\" 2.17"
     check "$path needs at most GLIBCXX_3.4.25 (needs $(newest "$dir/$path" GLIBCXX))" \
       "at_most \"\$(newest '$dir/$path' GLIBCXX)\" 3.4.25"
+    check "$path exports the four add-in functions" \
+      "[ \"\$(objdump -T '$dir/$path' | awk '/ Base / {print \$NF}' | grep -cxE 'GetClassNames|GetClassObject|DestroyObject|SetPlatformCapabilities')\" = 4 ]"
   fi
 done < <(sed -n 's/.*<component os="\([^"]*\)" path="\([^"]*\)" type="native" arch="\([^"]*\)".*/\1 \2 \3/p' "$manifest")
-check "the manifest names three native libraries" "[ ${#listed[@]} = 3 ]"
-check "Windows i386, Windows x86_64 and Linux x86_64 are each named" \
-  "[ \"\$(sed -n 's/.*os=\"\\([^\"]*\\)\".*arch=\"\\([^\"]*\\)\".*/\\1 \\2/p' '$manifest' | sort | tr '\n' ,)\" = 'Linux x86_64,Windows i386,Windows x86_64,' ]"
+check "the manifest names four native libraries" "[ ${#listed[@]} = 4 ]"
+check "Windows i386, Windows x86_64, Linux i386 and Linux x86_64 are each named" \
+  "[ \"\$(sed -n 's/.*os=\"\\([^\"]*\\)\".*arch=\"\\([^\"]*\\)\".*/\\1 \\2/p' '$manifest' | sort | tr '\n' ,)\" = 'Linux i386,Linux x86_64,Windows i386,Windows x86_64,' ]"
 extra=$(cd "$dir" && ls | grep -vxF -e MANIFEST.XML "${listed[@]/#/-e}" || true)
 check "nothing else is in the package${extra:+ (found: $extra)}" "[ -z '$extra' ]"
 

@@ -5,7 +5,8 @@ set -euo pipefail
 
 want=(cmake ninja-build g++ make)
 if [ "${1:-build}" = test ]; then
-  want+=(libgtest-dev googletest mingw-w64 wine wine64 locales clang libclang-rt-14-dev lld llvm util-linux)
+  want+=(libgtest-dev googletest mingw-w64 wine wine64 locales clang libclang-rt-14-dev lld llvm util-linux
+         g++-i686-linux-gnu qemu-user)
 fi
 
 missing=()

@@ -101,6 +101,8 @@ struct Variant {
 static_assert(sizeof(Variant) == 48 && offsetof(Variant, vt) == 44, "variant layout, Windows");
 #elif defined(__x86_64__)
 static_assert(sizeof(Variant) == 64 && offsetof(Variant, vt) == 60, "variant layout, Linux x86_64");
+#elif defined(__i386__)
+static_assert(sizeof(Variant) == 52 && offsetof(Variant, vt) == 48, "variant layout, Linux x86");
 #endif
 
 class MemoryManagerBase {

@@ -1,6 +1,11 @@
 #pragma once
 // Runs scale-sim as a child process for as long as the object lives: the
 // launcher of the tests and of the benchmark.
+//
+// A program under user-mode emulation can neither fork nor start threads.
+// When the environment variable PESOLAN_SIM_BROKER names a loopback port,
+// the scale-sim is started by the native scale-sim-broker listening there
+// instead, and lives as long as the connection to it (POSIX only).
 
 #include <string>
 #include <vector>
@@ -16,14 +21,19 @@ class SimProcess {
   SimProcess(const SimProcess&) = delete;
   SimProcess& operator=(const SimProcess&) = delete;
 
-  bool ok() const { return pid_ > 0 && (port_ > 0 || !ptyPath_.empty()); }
+  bool ok() const { return (pid_ > 0 || broker_ >= 0) && (port_ > 0 || !ptyPath_.empty()); }
   int port() const { return port_; }
   // Stream and request mode trade places (POSIX only).
   void SwitchMode();
   const std::string& ptyPath() const { return ptyPath_; }
 
  private:
+  // Takes the lines in which scale-sim says where it can be reached.
+  bool TakeWhere(const std::string& line);
+  void StartThroughBroker(int brokerPort, const std::vector<std::string>& args, int lifetimeSeconds);
+
   long pid_ = -1;
+  int broker_ = -1;          // the connection to scale-sim-broker
   void* process_ = nullptr;  // Windows: the process handle
   int port_ = 0;
   std::string ptyPath_;

@@ -29,9 +29,53 @@ bool ReadLine(int fd, std::string* line, int timeoutMs) {
   }
 }
 
+int ConnectToLoopback(int port) {
+  const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = htons(static_cast<uint16_t>(port));
+  if (s >= 0 && connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) return s;
+  if (s >= 0) close(s);
+  return -1;
+}
+
+bool WriteAll(int fd, const std::string& text) {
+  return write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+}
+
 }  // namespace
 
+bool SimProcess::TakeWhere(const std::string& line) {
+  char word[8], host[64], path[256];
+  int port = 0;
+  if (std::sscanf(line.c_str(), "%7s %63s %d", word, host, &port) == 3 && std::strcmp(word, "tcp") == 0) {
+    port_ = port;
+  } else if (std::sscanf(line.c_str(), "%7s %255s", word, path) == 2 && std::strcmp(word, "pty") == 0) {
+    ptyPath_ = path;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// One line to the broker: the lifetime and the arguments, tab-separated;
+// back come scale-sim's own lines, then "end".
+void SimProcess::StartThroughBroker(int brokerPort, const std::vector<std::string>& args, int lifetimeSeconds) {
+  broker_ = ConnectToLoopback(brokerPort);
+  std::string request = std::to_string(lifetimeSeconds);
+  for (const std::string& a : args) request += "\t" + a;
+  if (broker_ < 0 || !WriteAll(broker_, request + "\n")) return;
+  std::string line;
+  while (ReadLine(broker_, &line, 10000) && line != "end") TakeWhere(line);
+}
+
 SimProcess::SimProcess(const std::string& program, std::vector<std::string> args, int lifetimeSeconds) {
+  const char* broker = std::getenv("PESOLAN_SIM_BROKER");
+  if (broker != nullptr && std::atoi(broker) > 0) {
+    StartThroughBroker(std::atoi(broker), args, lifetimeSeconds);
+    return;
+  }
   args.insert(args.begin(), program);
   args.push_back("--lifetime");
   args.push_back(std::to_string(lifetimeSeconds));
@@ -55,18 +99,13 @@ SimProcess::SimProcess(const std::string& program, std::vector<std::string> args
   std::string line;
   for (int lines = (wantTcp ? 1 : 0) + (wantPty ? 1 : 0); lines > 0; --lines) {
     if (!ReadLine(out[0], &line, 5000)) break;
-    char word[8], host[64], path[256];
-    int port = 0;
-    if (std::sscanf(line.c_str(), "%7s %63s %d", word, host, &port) == 3 && std::strcmp(word, "tcp") == 0) {
-      port_ = port;
-    } else if (std::sscanf(line.c_str(), "%7s %255s", word, path) == 2 && std::strcmp(word, "pty") == 0) {
-      ptyPath_ = path;
-    }
+    TakeWhere(line);
   }
   close(out[0]);
 }
 
 SimProcess::~SimProcess() {
+  if (broker_ >= 0) close(broker_);  // the broker ends the scale-sim
   if (pid_ <= 0) return;
   kill(static_cast<pid_t>(pid_), SIGTERM);
   int status = 0;
@@ -74,6 +113,7 @@ SimProcess::~SimProcess() {
 }
 
 void SimProcess::SwitchMode() {
+  if (broker_ >= 0) WriteAll(broker_, "switch\n");
   if (pid_ > 0) kill(static_cast<pid_t>(pid_), SIGUSR1);
 }
 
