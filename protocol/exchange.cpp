@@ -41,7 +41,7 @@ void TraceParsed(int index, const WeightReading& parsed) {
   static const char* const kUnits[] = {"as on the scale", "mg", "g", "kg", "t"};
   char value[48];
   const int decimals = parsed.hasDecimalPoint ? parsed.decimals : 0;
-  if (WriteFixed(static_cast<double>(parsed.value), decimals, value, sizeof value) < 0) std::strcpy(value, "?");
+  if (WriteFixed(parsed.value, decimals, value, sizeof value) < 0) std::strcpy(value, "?");
   Trace(index, "parsed: %s %s %s", parsed.stability == Stability_Unstable ? "unstable" : "stable", value,
         parsed.unit >= 0 && parsed.unit <= 4 ? kUnits[parsed.unit] : "?");
 }

@@ -53,8 +53,8 @@ bool ParseWeightLine(const uint8_t* bytes, int length, WeightReading* reading) {
   if (kept == 0) return false;
   if (stability == Stability_None || !numberEnded || unit == Unit_AsOnScale) return false;
   // Read the same way whatever the process's locale is at this moment.
-  float value = static_cast<float>(ReadDecimal(number));
-  if (negative) value *= -1.0f;
+  double value = ReadDecimal(number);
+  if (negative) value = -value;
   reading->stability = stability;
   reading->hasDecimalPoint = point ? 1 : 0;
   reading->decimals = static_cast<uint8_t>(point ? fromPoint - 1 : 0);

@@ -37,10 +37,9 @@ bool ReadWeight(const WeightSource& device, bool allowUnstable, ErrorRecord& las
     RecordError(handle, No_Data_From_Scale);
     return Failed(handle, lastError, number);
   }
-  const float net = reading.value - device.tare;
+  const double net = reading.value - static_cast<double>(device.tare);
   FormattedWeight weight{};
-  if (!FormatWeight(ConvertWeight(static_cast<double>(net), reading.unit, device.unit), reading, device.unit,
-                    &weight)) {
+  if (!FormatWeight(ConvertWeight(net, reading.unit, device.unit), reading, device.unit, &weight)) {
     // A weight too large for its text is data the driver cannot use: the
     // exchange's code for it, so the next good reading clears it.
     RecordUnknownData(handle);

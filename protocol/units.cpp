@@ -29,10 +29,11 @@ int ShiftOf(int32_t reportedUnit, int32_t requestedUnit) {
   return kGramExponent[reportedUnit] - kGramExponent[requestedUnit];
 }
 
-// The scale's number is narrowed to single precision; after conversion its
-// noise would show in the six-decimal text (12.345 kg in grams as
-// 12345.000267). Rounding to the decimals the scale's own digits carry in the
-// requested unit removes it; the cut to the returned decimals stays a cut.
+// A decimal number in binary carries a little noise, which a conversion can
+// bring into the six-decimal text (12.345 in a single-precision value, asked
+// in grams, would read 12345.000267). Rounding to the decimals the scale's
+// own digits carry in the requested unit removes it; the cut to the returned
+// decimals stays a cut.
 double WithoutFloatNoise(double weight, const WeightReading& reading, int32_t requestedUnit) {
   constexpr int kMostDecimals = 6;
   const int own = reading.hasDecimalPoint ? reading.decimals : 0;

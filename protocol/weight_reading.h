@@ -22,7 +22,10 @@ struct WeightReading {
   int32_t stability = Stability_None;
   uint8_t hasDecimalPoint = 0;
   uint8_t decimals = 0;  // characters after the first decimal point
-  float value = 0.0f;    // as the scale gave it, sign applied
+  // As the scale gave it, sign applied. Double precision: a single-precision
+  // value would bring its error into every conversion (12.345 t asked in
+  // milligrams would come back as 12345000267).
+  double value = 0.0;
   int32_t unit = Unit_AsOnScale;
 };
 

@@ -42,6 +42,14 @@ TEST_P(WeightInBothModes, EveryUnitIsConvertedAndCut) {
   EXPECT_EQ(addin.LastError(), 0);
 }
 
+// The scale's digits survive any conversion: a single-precision value would
+// bring its own error in (999.999 kg as 999999023 mg).
+TEST_F(Weight, EveryDigitOfTheScaleSurvivesTheConversion) {
+  EXPECT_EQ(Read(OpenOn({"--mode", "request", "--weight", "999.999", "--unit", "kg"}, 1)), 999999000.0);
+  EXPECT_EQ(Read(OpenOn({"--mode", "request", "--weight", "12.345", "--unit", "t"}, 1)), 12345000000.0);
+  EXPECT_EQ(Read(OpenOn({"--mode", "request", "--weight", "9889.2", "--unit", "t"}, 2)), 9889200000.0);
+}
+
 TEST_F(Weight, WholeGramsAskedInKilogramsKeepTheirFraction) {
   EXPECT_DOUBLE_EQ(Read(OpenOn({"--weight", "1500", "--unit", "g"}, 3)), 1.5);
 }

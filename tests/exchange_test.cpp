@@ -61,7 +61,7 @@ TEST_P(Exchange, StreamingScaleGivesItsWeightLine) {
   ASSERT_TRUE(s.connected);
   ASSERT_TRUE(s.Exchange());
   EXPECT_EQ(s.reading().stability, Stability_Stable);
-  EXPECT_FLOAT_EQ(s.reading().value, -1.25f);
+  EXPECT_DOUBLE_EQ(s.reading().value, -1.25);
   EXPECT_EQ(s.reading().unit, Unit_Gram);
   EXPECT_EQ(s.reading().decimals, 2);
   EXPECT_EQ(GetError(s.device), NoError);
@@ -71,7 +71,7 @@ TEST_P(Exchange, SixteenByteLineIsParsed) {
   Scale s(serial(), {"--line", "ST,GS,  12.345kg"});
   ASSERT_TRUE(s.connected);
   ASSERT_TRUE(s.Exchange());
-  EXPECT_FLOAT_EQ(s.reading().value, 12.345f);
+  EXPECT_DOUBLE_EQ(s.reading().value, 12.345);
 }
 
 TEST_P(Exchange, FifteenByteLinesAreCountedUntilTheBudgetEndsWithCode8) {
@@ -97,7 +97,7 @@ TEST_P(Exchange, TwentyByteLineFitsButTwentyOneWrapsAndIsNeverSeen) {
   Scale fits(serial(), {"--line", "ST,GS,      12.345kg"});
   ASSERT_TRUE(fits.connected);
   ASSERT_TRUE(fits.Exchange());
-  EXPECT_FLOAT_EQ(fits.reading().value, 12.345f);
+  EXPECT_DOUBLE_EQ(fits.reading().value, 12.345);
 
   Scale wraps(serial(), {"--line", "ST,GS,       12.345kg"});
   ASSERT_TRUE(wraps.connected);
@@ -134,7 +134,7 @@ TEST_P(Exchange, RequestScaleIsReadTheFirstWay) {
   ASSERT_TRUE(s.connected);
   Stopwatch watch;
   ASSERT_TRUE(s.Exchange());
-  EXPECT_FLOAT_EQ(s.reading().value, 3.5f);
+  EXPECT_DOUBLE_EQ(s.reading().value, 3.5);
   EXPECT_EQ(s.reading().unit, Unit_Tonne);
   // TCP: 200 ms purge, 168 ms after each send, 80 ms silence after each reply.
   // Serial: 300 ms watching for a stream, then the two 80 ms silences.
@@ -146,7 +146,7 @@ TEST_P(Exchange, ScaleThatDoesNotAckIsAskedWithEnqDc1) {
   Scale nak(serial(), {"--mode", "request", "--enq-reply", "nak"});
   ASSERT_TRUE(nak.connected);
   ASSERT_TRUE(nak.Exchange());
-  EXPECT_FLOAT_EQ(nak.reading().value, 12.345f);
+  EXPECT_DOUBLE_EQ(nak.reading().value, 12.345);
 
   Scale mute(serial(), {"--mode", "request", "--enq-reply", "none"});
   ASSERT_TRUE(mute.connected);
@@ -166,7 +166,7 @@ TEST_P(Exchange, SecondWayRejectsRepliesOfTenBytesOrFewer) {
   Scale elevenBytes(serial(), {"--mode", "request", "--enq-reply", "nak", "--line", "ST 12.5kg"});
   ASSERT_TRUE(elevenBytes.connected);
   ASSERT_TRUE(elevenBytes.Exchange());
-  EXPECT_FLOAT_EQ(elevenBytes.reading().value, 12.5f);
+  EXPECT_DOUBLE_EQ(elevenBytes.reading().value, 12.5);
 }
 
 TEST_P(Exchange, SilentScaleFailsWithoutCodeOnceBothWaysTimedOut) {
@@ -254,7 +254,7 @@ TEST(SimBroker, StartsSwitchesAndEndsTheScalesATestAsksFor) {
     Scale request(false, {"--mode", "request", "--weight", "2.5"});
     ASSERT_TRUE(request.connected);
     ASSERT_TRUE(request.Exchange());
-    EXPECT_FLOAT_EQ(request.reading().value, 2.5f);
+    EXPECT_DOUBLE_EQ(request.reading().value, 2.5);
     request.sim->SwitchMode();
     Stopwatch watch;
     ASSERT_TRUE(request.Exchange());

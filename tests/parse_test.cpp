@@ -36,7 +36,7 @@ class ParseTest : public ::testing::Test {
 TEST_F(ParseTest, TypicalLineGivesStabilityNumberDecimalsAndUnit) {
   const WeightReading r = MustParse("ST,GS,  12.345kg");
   EXPECT_EQ(r.stability, Stability_Stable);
-  EXPECT_FLOAT_EQ(r.value, 12.345f);
+  EXPECT_DOUBLE_EQ(r.value, 12.345);
   EXPECT_EQ(r.hasDecimalPoint, 1);
   EXPECT_EQ(r.decimals, 3);
   EXPECT_EQ(r.unit, Unit_Kilogram);
@@ -51,15 +51,15 @@ TEST_F(ParseTest, StabilityLetterMustStandInTheFirstFiveBytes) {
 }
 
 TEST_F(ParseTest, NumberStartsOnlyAfterASpaceOrAMinus) {
-  EXPECT_FLOAT_EQ(MustParse("ST -2.5kg").value, -2.5f);
+  EXPECT_DOUBLE_EQ(MustParse("ST -2.5kg").value, -2.5);
   EXPECT_FALSE(IsWeightLine("ST,GS,+12.345kg"));
   EXPECT_FALSE(IsWeightLine("ST,GS,12.345kg"));
   EXPECT_FALSE(IsWeightLine("12.345kg ST"));
 }
 
 TEST_F(ParseTest, AMinusAnywhereMakesTheWeightNegative) {
-  EXPECT_FLOAT_EQ(MustParse("ST,GS,  12.345kg-").value, -12.345f);
-  EXPECT_FLOAT_EQ(MustParse("S-GS,  1.5kg").value, -1.5f);
+  EXPECT_DOUBLE_EQ(MustParse("ST,GS,  12.345kg-").value, -12.345);
+  EXPECT_DOUBLE_EQ(MustParse("S-GS,  1.5kg").value, -1.5);
 }
 
 TEST_F(ParseTest, NumberMustEndAndBeFollowedByAUnitLetter) {
@@ -82,7 +82,7 @@ TEST_F(ParseTest, DecimalsCountTheCharactersAfterThePoint) {
   r = MustParse("ST  12kg");
   EXPECT_EQ(r.hasDecimalPoint, 0);
   EXPECT_EQ(r.decimals, 0);
-  EXPECT_FLOAT_EQ(r.value, 12.0f);
+  EXPECT_DOUBLE_EQ(r.value, 12.0);
   EXPECT_EQ(MustParse("ST  0.1234kg").decimals, 4);
 }
 
@@ -106,15 +106,15 @@ TEST_F(ParseTest, NumberKeepsAtMostFifteenCharacters) {
   // The scan stops at the sixteenth character of a number, so a lone long
   // number never ends; after an ended number, a second one is appended.
   EXPECT_FALSE(IsWeightLine("ST 1234567890123456kg"));
-  EXPECT_FLOAT_EQ(MustParse("S 1kg 1234567890123456789").value, 112345678901234.0f);
-  EXPECT_FLOAT_EQ(MustParse("S 12 kg 34").value, 1234.0f);
+  EXPECT_DOUBLE_EQ(MustParse("S 1kg 1234567890123456789").value, 112345678901234.0);
+  EXPECT_DOUBLE_EQ(MustParse("S 12 kg 34").value, 1234.0);
 }
 
 TEST_F(ParseTest, BytesOutsideTheRulesSimplyMatchNothing) {
   const uint8_t line[] = {'S', ' ', '1', '.', '5', 0x00, 0xFF, 'k', 0x80};
   WeightReading r;
   ASSERT_TRUE(ParseWeightLine(line, sizeof line, &r));
-  EXPECT_FLOAT_EQ(r.value, 1.5f);
+  EXPECT_DOUBLE_EQ(r.value, 1.5);
   EXPECT_EQ(r.unit, Unit_Kilogram);
 }
 
@@ -122,7 +122,7 @@ TEST_F(ParseTest, PointIsReadWithTheLocalesDecimalSeparator) {
   testing_support::ScopedLocale comma(testing_support::kCommaLocale);
   ASSERT_TRUE(comma.ok()) << "the ru_RU.UTF-8 locale is needed (see .ci/run)";
   DecimalSeparator = ',';
-  EXPECT_FLOAT_EQ(MustParse("ST,GS,  12.345kg").value, 12.345f);
+  EXPECT_DOUBLE_EQ(MustParse("ST,GS,  12.345kg").value, 12.345);
 }
 
 }  // namespace
