@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <memory>
 
 #include <signal.h>
@@ -273,6 +274,38 @@ TEST(SimBroker, StartsSwitchesAndEndsTheScalesATestAsksFor) {
   EXPECT_TRUE(refused) << "the scale ended with its connection";
   kill(broker, SIGTERM);
   waitpid(broker, nullptr, 0);
+}
+
+// The soak's scales: commands change what they say, and every line they
+// send is recorded with the moment it left.
+TEST(ScaleSim, FollowsItsCommandsAndRecordsEachLineItSends) {
+  char dir[] = "/tmp/pesolan-sim-test.XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string sent = std::string(dir) + "/sent";
+  Scale s(false, {"--mode", "request", "--control", "--sent", sent});
+  ASSERT_TRUE(s.connected);
+  ASSERT_TRUE(s.Exchange());
+  EXPECT_DOUBLE_EQ(s.reading().value, 12.345);
+  ASSERT_TRUE(s.sim->Command("weight 7.5"));
+  ASSERT_TRUE(s.sim->Command("unit g"));
+  ASSERT_TRUE(s.sim->Command("unstable 1"));
+  usleep(100000);  // the commands cross a pipe
+  ASSERT_TRUE(s.Exchange());
+  EXPECT_EQ(s.reading().stability, Stability_Unstable);
+  EXPECT_DOUBLE_EQ(s.reading().value, 7.5);
+  EXPECT_EQ(s.reading().unit, Unit_Gram);
+  s.sim.reset();
+  std::ifstream file(sent);
+  std::vector<std::pair<long long, std::string>> lines;
+  for (std::string line; std::getline(file, line);) {
+    lines.push_back({std::stoll(line.substr(0, line.find(' '))), line.substr(line.find(' ') + 1)});
+  }
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0].second, "ST,GS,  12.345kg");
+  EXPECT_EQ(lines[1].second, "US,GS,     7.5g ");
+  EXPECT_GT(lines[1].first, lines[0].first);
+  std::remove(sent.c_str());
+  rmdir(dir);
 }
 
 }  // namespace

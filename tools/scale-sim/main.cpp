@@ -14,8 +14,10 @@
 #include <string>
 #include <vector>
 
+#include "control.h"
 #include "io.h"
 #include "scale.h"
+#include "sent_log.h"
 
 namespace {
 
@@ -35,6 +37,8 @@ struct Options {
   bool resetOnRequest = false; // a TCP peer that sends anything is reset
   bool flood = false;          // stream lines as fast as the peer takes them
   std::string received;        // file that gets every byte received
+  std::string sent;            // file that gets every line sent, with its time
+  bool control = false;        // commands on standard input
   int lifetimeS = 300;
 };
 
@@ -55,7 +59,7 @@ void Usage() {
       "                 [--enq-reply ack|nak|none] [--reply-bytes N]\n"
       "                 [--stop-after BYTES] [--disconnect-after BYTES]\n"
       "                 [--reset-on-request] [--flood] [--received FILE]\n"
-      "                 [--lifetime SECONDS]\n"
+      "                 [--sent FILE] [--control] [--lifetime SECONDS]\n"
       "SIGUSR1 switches between stream and request mode.\n"
       "Prints 'tcp HOST PORT' and/or 'pty PATH', then serves.\n",
       stderr);
@@ -86,6 +90,8 @@ bool ParseArgs(int argc, char** argv, Options* o) {
       o->resetOnRequest = true;
     } else if (a == "--flood") {
       o->flood = true;
+    } else if (a == "--control") {
+      o->control = true;
     } else if (a == "--wire-speed") {
       o->byteGapUs = 1042;  // ten bits at 9600 baud
     } else if (!hasValue) {
@@ -103,6 +109,7 @@ bool ParseArgs(int argc, char** argv, Options* o) {
     else if (a == "--disconnect-after") { o->quitAfter = std::atol(take().c_str()); o->disconnect = true; }
     else if (a == "--lifetime") o->lifetimeS = std::atoi(take().c_str());
     else if (a == "--received") o->received = take();
+    else if (a == "--sent") o->sent = take();
     else if (a == "--enq-reply") {
       const std::string r = take();
       if (r == "ack") o->scale.enqReply = sim::EnqReply::Ack;
@@ -127,12 +134,13 @@ struct Peer {
   Clock::time_point nextLine;
   long sent = 0;
   bool closed = false;
-  bool reset = false;  // already closed by a reset
+  bool reset = false;      // already closed by a reset
+  std::string assembling = {};  // the line going out, for the --sent file
 };
 
 class Server {
  public:
-  explicit Server(const Options& o) : o_(o) {}
+  explicit Server(const Options& o) : o_(o), log_(o.sent) {}
 
   bool Start() {
     if (o_.tcp && !Listen()) return false;
@@ -149,12 +157,14 @@ class Server {
       std::vector<sim::io::Endpoint> waiting;
       if (listener_ != sim::io::kNoFd) waiting.push_back({listener_, false});
       for (auto& p : peers_) waiting.push_back(p->end);
+      if (o_.control) waiting.push_back({0, false});  // standard input
       sim::io::Wait(waiting, WaitTime(), &ready);
       size_t k = 0;
       if (listener_ != sim::io::kNoFd && ready[k++]) Accept();
       for (size_t i = 0; i < peers_.size() && k < ready.size(); ++i, ++k) {
         if (ready[k]) Receive(*peers_[i]);
       }
+      if (o_.control && ready.back()) TakeCommands();
       for (auto& p : peers_) Produce(*p);
       Reap();
     }
@@ -211,6 +221,58 @@ class Server {
     }
   }
 
+  // Reads what standard input has and carries out each whole line; its end
+  // ends the commands.
+  void TakeCommands() {
+    char buffer[512];
+    const long n = sim::io::Read({0, false}, buffer, sizeof buffer);
+    if (n == 0) o_.control = false;
+    if (n <= 0) return;
+    commands_.append(buffer, static_cast<size_t>(n));
+    for (size_t end; (end = commands_.find('\n')) != std::string::npos;) {
+      Apply(sim::ParseCommand(commands_.substr(0, end)));
+      commands_.erase(0, end + 1);
+    }
+  }
+
+  void SetMode(const std::string& mode) {
+    if (mode == "stream") o_.scale.mode = sim::Mode::Stream;
+    if (mode == "request") o_.scale.mode = sim::Mode::Request;
+    if (mode == "silent") o_.scale.mode = sim::Mode::Silent;
+    for (auto& p : peers_) {
+      p->out.clear();
+      p->assembling.clear();
+    }
+  }
+
+  void Apply(const sim::Command& c) {
+    using K = sim::Command;
+    const auto now = Clock::now();
+    for (auto& p : peers_) {
+      if (c.kind == K::Weight) p->scale.Show(c.text, o_.scale.unit);
+      if (c.kind == K::Unit) p->scale.Show(o_.scale.weight, c.text);
+      if (c.kind == K::Weight || c.kind == K::Unit) p->flood.clear();
+      if (c.kind == K::Unstable) p->scale.MakeUnstable(static_cast<int>(c.number));
+      if (c.kind == K::Junk) p->scale.MakeJunk(static_cast<int>(c.number));
+      if (c.kind == K::Burst && o_.scale.mode == sim::Mode::Stream) {
+        for (long i = 0; i < c.number && i < 100; ++i) Queue(*p, p->scale.NextStreamLine());
+      }
+      if ((c.kind == K::Disconnect || c.kind == K::Reset) && !p->end.pty && !p->closed) {
+        if (c.kind == K::Reset) sim::io::Reset(p->end);
+        p->reset = c.kind == K::Reset;
+        p->closed = true;
+      }
+    }
+    if (c.kind == K::Weight) o_.scale.weight = c.text;
+    if (c.kind == K::Unit) o_.scale.unit = c.text;
+    if (c.kind == K::Mode) SetMode(c.text);
+    if (c.kind == K::Drip) o_.byteGapUs = c.number * 1000;
+    if (c.kind == K::Interval) o_.intervalMs = static_cast<int>(c.number);
+    if (c.kind == K::Flood) floodUntil_ = now + std::chrono::milliseconds(c.number);
+  }
+
+  bool Flooding(Clock::time_point now) const { return o_.flood || now < floodUntil_; }
+
   // Stream and request mode trade places (on SIGUSR1).
   void SwitchMode() {
     if (o_.scale.mode == sim::Mode::Stream) {
@@ -239,7 +301,7 @@ class Server {
       if (o_.disconnect && !p.end.pty) p.closed = true;
       return;
     }
-    if (o_.scale.mode == sim::Mode::Stream && o_.flood) {
+    if (o_.scale.mode == sim::Mode::Stream && Flooding(now)) {
       if (p.flood.empty()) {
         while (p.flood.size() < kFloodBlock) p.flood += p.scale.NextStreamLine();
       }
@@ -257,9 +319,10 @@ class Server {
       if (o_.quitAfter >= 0) chunk = std::min<size_t>(chunk, static_cast<size_t>(o_.quitAfter - p.sent));
       const long n = sim::io::Write(p.end, p.out.data(), chunk);
       if (n <= 0) {  // the queue is full: try again later (at once when flooding)
-        p.nextByte = now + Micros(o_.flood ? 200 : 5000);
+        p.nextByte = now + Micros(Flooding(now) ? 200 : 5000);
         break;
       }
+      log_.Wrote(p.assembling, p.out.data(), static_cast<size_t>(n));
       p.out.erase(0, static_cast<size_t>(n));
       p.sent += n;
       if (o_.byteGapUs > 0) p.nextByte += Micros(o_.byteGapUs);
@@ -292,6 +355,9 @@ class Server {
   }
 
   Options o_;
+  sim::SentLog log_;
+  std::string commands_;
+  Clock::time_point floodUntil_{};
   sim::io::Fd listener_ = sim::io::kNoFd;
   std::vector<std::unique_ptr<Peer>> peers_;
 };

@@ -17,7 +17,13 @@ std::string WeightLine(const std::string& weight, const std::string& unit, bool 
 std::string Scale::NextLine() {
   const int n = linesMade_++;
   if (!options_.lines.empty()) return options_.lines[static_cast<size_t>(n) % options_.lines.size()];
-  return WeightLine(options_.weight, options_.unit, n >= options_.unstableLines);
+  if (junkLeft_ > 0) {
+    --junkLeft_;
+    return "?? NO WEIGHT 12 lb";
+  }
+  const bool stable = unstableLeft_ <= 0;
+  if (!stable) --unstableLeft_;
+  return WeightLine(options_.weight, options_.unit, stable);
 }
 
 std::string Scale::NextStreamLine() { return NextLine() + "\r\n"; }

@@ -25,7 +25,15 @@ std::string WeightLine(const std::string& weight, const std::string& unit, bool 
 
 class Scale {
  public:
-  explicit Scale(const ScaleOptions& options) : options_(options) {}
+  explicit Scale(const ScaleOptions& options) : options_(options), unstableLeft_(options.unstableLines) {}
+  // The number and unit of the lines from now on.
+  void Show(const std::string& weight, const std::string& unit) {
+    options_.weight = weight;
+    options_.unit = unit;
+  }
+  // The next lines are unstable, or no weight lines at all.
+  void MakeUnstable(int lines) { unstableLeft_ = lines; }
+  void MakeJunk(int lines) { junkLeft_ = lines; }
   // The next line of the stream, CR LF included.
   std::string NextStreamLine();
   // The answer to bytes received from the driver in one read.
@@ -35,6 +43,8 @@ class Scale {
   std::string NextLine();
   ScaleOptions options_;
   int linesMade_ = 0;
+  int unstableLeft_;
+  int junkLeft_ = 0;
 };
 
 }  // namespace sim

@@ -25,6 +25,9 @@ class SimProcess {
   int port() const { return port_; }
   // Stream and request mode trade places (POSIX only).
   void SwitchMode();
+  // One line of commands for a scale-sim started with --control (POSIX
+  // only); false when it could not be passed on.
+  bool Command(const std::string& line);
   const std::string& ptyPath() const { return ptyPath_; }
 
  private:
@@ -33,6 +36,7 @@ class SimProcess {
   void StartThroughBroker(int brokerPort, const std::vector<std::string>& args, int lifetimeSeconds);
 
   long pid_ = -1;
+  int input_ = -1;           // the scale-sim's standard input
   int broker_ = -1;          // the connection to scale-sim-broker
   void* process_ = nullptr;  // Windows: the process handle
   int port_ = 0;

@@ -1,6 +1,7 @@
 #include "scale_sim_launcher.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
@@ -82,11 +83,17 @@ SimProcess::SimProcess(const std::string& program, std::vector<std::string> args
   const bool wantTcp = std::find(args.begin(), args.end(), "--pty") == args.end() ||
                        std::find(args.begin(), args.end(), "--tcp") != args.end();
   const bool wantPty = std::find(args.begin(), args.end(), "--pty") != args.end();
-  int out[2];
+  int out[2], in[2];
   if (pipe(out) != 0) return;
+  if (pipe2(in, O_CLOEXEC) != 0) {
+    close(out[0]);
+    close(out[1]);
+    return;
+  }
   pid_ = fork();
   if (pid_ == 0) {
     dup2(out[1], STDOUT_FILENO);
+    dup2(in[0], STDIN_FILENO);
     close(out[0]);
     close(out[1]);
     std::vector<char*> argv;
@@ -96,6 +103,8 @@ SimProcess::SimProcess(const std::string& program, std::vector<std::string> args
     _exit(127);
   }
   close(out[1]);
+  close(in[0]);
+  input_ = in[1];
   std::string line;
   for (int lines = (wantTcp ? 1 : 0) + (wantPty ? 1 : 0); lines > 0; --lines) {
     if (!ReadLine(out[0], &line, 5000)) break;
@@ -106,10 +115,16 @@ SimProcess::SimProcess(const std::string& program, std::vector<std::string> args
 
 SimProcess::~SimProcess() {
   if (broker_ >= 0) close(broker_);  // the broker ends the scale-sim
+  if (input_ >= 0) close(input_);
   if (pid_ <= 0) return;
   kill(static_cast<pid_t>(pid_), SIGTERM);
   int status = 0;
   waitpid(static_cast<pid_t>(pid_), &status, 0);
+}
+
+bool SimProcess::Command(const std::string& line) {
+  if (broker_ >= 0) return WriteAll(broker_, "control " + line + "\n");
+  return input_ >= 0 && WriteAll(input_, line + "\n");
 }
 
 void SimProcess::SwitchMode() {

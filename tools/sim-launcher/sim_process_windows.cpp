@@ -76,4 +76,6 @@ int ClosedTcpPort() {
   return ntohs(addr.sin_port);
 }
 
+bool SimProcess::Command(const std::string&) { return false; }
+
 }  // namespace scale_sim

@@ -1,0 +1,29 @@
+#pragma once
+// --control: commands on standard input, one a line, that change the scale
+// while it serves (the soak's schedule drives its scales with them):
+//   weight TEXT      the number the scale shows from now on
+//   unit kg|g|t      its unit
+//   unstable N       the next N lines are unstable
+//   junk N           the next N lines are no weight lines
+//   mode M           stream, request or silent
+//   drip MS          one byte every MS milliseconds (0: lines at once)
+//   interval MS      between stream lines
+//   burst N          N stream lines at once, now
+//   flood MS         lines as fast as the peer takes them, for MS
+//   disconnect       closes the TCP connections (the scale is switched off)
+//   reset            resets them
+
+#include <string>
+
+namespace sim {
+
+struct Command {
+  enum Kind { Weight, Unit, Unstable, Junk, Mode, Drip, Interval, Burst, Flood, Disconnect, Reset, Unknown };
+  Kind kind = Unknown;
+  std::string text;  // weight, unit, mode
+  long number = 0;   // counts and milliseconds
+};
+
+Command ParseCommand(const std::string& line);
+
+}  // namespace sim
