@@ -71,7 +71,8 @@ bool GiveUpOnUnknownData(const Dialogue& d) {
 }
 
 // The scale sends CR LF-ended lines by itself. The line in progress when the
-// dialogue starts is dropped; lines of 16 bytes or more are parsed. Bytes
+// dialogue starts is dropped; lines of 16 bytes or more are parsed, each once
+// as it completes. Bytes
 // that form no weight line within the 48-byte budget end the dialogue, so a
 // scale that streams junk cannot hold the caller.
 bool ReadStream(Dialogue& d) {
@@ -98,7 +99,12 @@ bool ReadStream(Dialogue& d) {
       ++position;
       ++counted;
     }
-    if (lineLength >= kShortestStreamLine && ParseAndStore(d, lineLength)) return true;
+    if (lineLength >= kShortestStreamLine) {
+      if (ParseAndStore(d, lineLength)) return true;
+      // Parsed once, when it completed: the next line's bytes overwrite it
+      // from the front, and the mixture must never be read as a weight.
+      lineLength = 0;
+    }
     if (counted >= kStreamByteBudget) return GiveUpOnUnknownData(d);
   }
 }

@@ -94,6 +94,20 @@ TEST_P(Exchange, LongLinesThatNeverParseAreBoundedByTheBudgetToo) {
   EXPECT_LT(watch.ms(), 1000 + kSlack) << "the scale keeps streaming; only the budget ends this";
 }
 
+// A line that fails to parse is not parsed again over the next line's first
+// bytes: "ST,GS,-1" over the rest of "?? NO WEIGHT 12 lb" would read -112 g.
+TEST_P(Exchange, ALineThatFailedIsNeverMixedIntoTheNextOne) {
+  // Whether the weight line completes within the 48-byte budget depends on
+  // where the stream is joined: a reading may fail, but never be wrong.
+  Scale s(serial(), {"--line", "?? NO WEIGHT 12 lb", "--line", "ST,GS,-1580.41kg"});
+  ASSERT_TRUE(s.connected);
+  for (int i = 0; i < 6; ++i) {
+    if (!s.Exchange()) continue;
+    EXPECT_DOUBLE_EQ(s.reading().value, -1580.41);
+    EXPECT_EQ(s.reading().unit, Unit_Kilogram);
+  }
+}
+
 TEST_P(Exchange, TwentyByteLineFitsButTwentyOneWrapsAndIsNeverSeen) {
   Scale fits(serial(), {"--line", "ST,GS,      12.345kg"});
   ASSERT_TRUE(fits.connected);
