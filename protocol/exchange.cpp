@@ -57,9 +57,17 @@ bool ParseAndStore(const Dialogue& d, int length) {
   return true;
 }
 
-// A request reply parsed, or traced as not being a weight line.
+// The reply is one line: what comes after its CR LF (the start of another
+// line, from a scale that began to stream) is no part of it.
 bool ParseReply(const Dialogue& d) {
-  if (ParseAndStore(d, kReplySize)) return true;
+  int length = kReplySize;
+  for (int i = 1; i < kReplySize; ++i) {
+    if (d.line[i - 1] == CR && d.line[i] == LF) {
+      length = i - 1;
+      break;
+    }
+  }
+  if (ParseAndStore(d, length)) return true;
   Trace(d.index, "the reply is not a weight line");
   return false;
 }

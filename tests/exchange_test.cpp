@@ -108,6 +108,16 @@ TEST_P(Exchange, ALineThatFailedIsNeverMixedIntoTheNextOne) {
   }
 }
 
+// A reply that catches the end of one line and the start of the next (a
+// scale that began to stream) is read up to its CR LF: the next line's
+// digits are never appended to the number (-1197.031 kg).
+TEST_P(Exchange, AReplyEndsAtItsLineEnd) {
+  Scale s(serial(), {"--mode", "request", "--line", "S,-1197.03kg\r\nST,GS,-1"});
+  ASSERT_TRUE(s.connected);
+  ASSERT_TRUE(s.Exchange());
+  EXPECT_DOUBLE_EQ(s.reading().value, -1197.03);
+}
+
 TEST_P(Exchange, TwentyByteLineFitsButTwentyOneWrapsAndIsNeverSeen) {
   Scale fits(serial(), {"--line", "ST,GS,      12.345kg"});
   ASSERT_TRUE(fits.connected);
