@@ -273,6 +273,9 @@ TEST(SimBroker, StartsSwitchesAndEndsTheScalesATestAsksFor) {
   const bool listening = std::fgets(line, sizeof line, said) != nullptr && std::sscanf(line, "broker %d", &port) == 1;
   std::fclose(said);
   ASSERT_TRUE(listening);
+  const std::string awkward = "ST,GS,\t1\\2\r\n";
+  EXPECT_EQ(scale_sim::FromBrokerField(scale_sim::BrokerField(awkward)), awkward) << "any argument crosses";
+  EXPECT_EQ(scale_sim::BrokerField(awkward).find_first_of("\t\n"), std::string::npos);
   setenv("PESOLAN_SIM_BROKER", std::to_string(port).c_str(), 1);
   int ended = 0;
   {

@@ -317,12 +317,13 @@ class Server {
     while (!p.out.empty() && now >= p.nextByte && !Quit(p)) {
       size_t chunk = o_.byteGapUs > 0 ? 1 : p.out.size();
       if (o_.quitAfter >= 0) chunk = std::min<size_t>(chunk, static_cast<size_t>(o_.quitAfter - p.sent));
+      const long long began = sim::SentLog::Now();
       const long n = sim::io::Write(p.end, p.out.data(), chunk);
       if (n <= 0) {  // the queue is full: try again later (at once when flooding)
         p.nextByte = now + Micros(Flooding(now) ? 200 : 5000);
         break;
       }
-      log_.Wrote(p.assembling, p.out.data(), static_cast<size_t>(n));
+      log_.Wrote(p.assembling, p.out.data(), static_cast<size_t>(n), began);
       p.out.erase(0, static_cast<size_t>(n));
       p.sent += n;
       if (o_.byteGapUs > 0) p.nextByte += Micros(o_.byteGapUs);

@@ -12,16 +12,19 @@ SentLog::~SentLog() {
   if (file_ != nullptr) std::fclose(file_);
 }
 
-void SentLog::Wrote(std::string& assembling, const char* bytes, size_t count) {
+long long SentLog::Now() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+void SentLog::Wrote(std::string& assembling, const char* bytes, size_t count, long long began) {
   if (file_ == nullptr) return;
-  const long long now = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                            std::chrono::steady_clock::now().time_since_epoch()).count();
   std::string last;
   for (size_t i = 0; i < count; ++i) {
     const char c = bytes[i];
     if (c == '\n' && !assembling.empty() && assembling.back() == '\r') {
       assembling.pop_back();
-      if (assembling != last) std::fprintf(file_, "%lld %s\n", now, assembling.c_str());
+      if (assembling != last) std::fprintf(file_, "%lld %s\n", began, assembling.c_str());
       last = assembling;
       assembling.clear();
     } else if (static_cast<unsigned char>(c) < 0x20 && c != '\r') {

@@ -1,7 +1,9 @@
 #pragma once
 // --sent FILE: every line the scale sends, with the moment its last byte
 // went out (CLOCK_MONOTONIC nanoseconds), so that a reading can be judged
-// afterwards against what the scale really said and when.
+// afterwards against what the scale really said and when. The moment is
+// taken just before the write that sends the byte: taken after it, the
+// driver could have read the line and returned before it.
 
 #include <cstddef>
 #include <cstdio>
@@ -17,10 +19,13 @@ class SentLog {
   SentLog(const SentLog&) = delete;
   SentLog& operator=(const SentLog&) = delete;
 
-  // Bytes just written to a peer; assembling holds that peer's line in
-  // progress. Each line completed here is recorded, a run of the same line
-  // (a burst, a flood) once, as "NANOSECONDS TEXT".
-  void Wrote(std::string& assembling, const char* bytes, size_t count);
+  // The moment a write begins.
+  static long long Now();
+  // Bytes just written to a peer by a write that began at `began`;
+  // assembling holds that peer's line in progress. Each line completed here
+  // is recorded, a run of the same line (a burst, a flood) once, as
+  // "NANOSECONDS TEXT".
+  void Wrote(std::string& assembling, const char* bytes, size_t count, long long began);
 
  private:
   std::FILE* file_ = nullptr;

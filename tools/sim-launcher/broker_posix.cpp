@@ -66,7 +66,7 @@ void Serve(Client& c, const std::string& line, const std::string& program) {
   std::string lifetime, arg;
   std::getline(fields, lifetime, '\t');
   std::vector<std::string> args;
-  while (std::getline(fields, arg, '\t')) args.push_back(arg);
+  while (std::getline(fields, arg, '\t')) args.push_back(scale_sim::FromBrokerField(arg));
   c.sim = std::make_unique<scale_sim::SimProcess>(program, args, std::atoi(lifetime.c_str()));
   std::string reply;
   if (c.sim->port() > 0) reply += "tcp 127.0.0.1 " + std::to_string(c.sim->port()) + "\n";

@@ -46,4 +46,9 @@ class SimProcess {
 // A loopback TCP port on which nothing listens: a scale that is not there.
 int ClosedTcpPort();
 
+// An argument as one field of a request to scale-sim-broker (tab-separated,
+// one line): backslash, tab and line breaks escaped; and back.
+std::string BrokerField(const std::string& arg);
+std::string FromBrokerField(const std::string& field);
+
 }  // namespace scale_sim

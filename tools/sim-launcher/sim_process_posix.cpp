@@ -65,7 +65,7 @@ bool SimProcess::TakeWhere(const std::string& line) {
 void SimProcess::StartThroughBroker(int brokerPort, const std::vector<std::string>& args, int lifetimeSeconds) {
   broker_ = ConnectToLoopback(brokerPort);
   std::string request = std::to_string(lifetimeSeconds);
-  for (const std::string& a : args) request += "\t" + a;
+  for (const std::string& a : args) request += "\t" + BrokerField(a);
   if (broker_ < 0 || !WriteAll(broker_, request + "\n")) return;
   std::string line;
   while (ReadLine(broker_, &line, 10000) && line != "end") TakeWhere(line);
@@ -130,6 +130,31 @@ bool SimProcess::Command(const std::string& line) {
 void SimProcess::SwitchMode() {
   if (broker_ >= 0) WriteAll(broker_, "switch\n");
   if (pid_ > 0) kill(static_cast<pid_t>(pid_), SIGUSR1);
+}
+
+std::string BrokerField(const std::string& arg) {
+  std::string field;
+  for (const char c : arg) {
+    if (c == '\\') field += "\\\\";
+    else if (c == '\t') field += "\\t";
+    else if (c == '\n') field += "\\n";
+    else if (c == '\r') field += "\\r";
+    else field += c;
+  }
+  return field;
+}
+
+std::string FromBrokerField(const std::string& field) {
+  std::string arg;
+  for (size_t i = 0; i < field.size(); ++i) {
+    if (field[i] != '\\' || i + 1 == field.size()) {
+      arg += field[i];
+      continue;
+    }
+    const char c = field[++i];
+    arg += c == 't' ? '\t' : c == 'n' ? '\n' : c == 'r' ? '\r' : c;
+  }
+  return arg;
 }
 
 int ClosedTcpPort() {
