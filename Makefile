@@ -3,14 +3,19 @@
 # make abi-check  the DLLs called by a host built with the Microsoft C++ ABI (clang, lld-link)
 # make bench  GetWeight latency and CPU time per mode, Linux and the x64 DLL under Wine;
 #             writes docs/performance.md, build/bench.json and build/bench-wine.json
+# make soak   sessions against faulty scales for SECONDS (600), seed SEED; docs/reliability.md
 # make fuzz   every fuzz target for FUZZ_SECONDS (default 60) each
 # make dist   every target's library and tools under dist/, and dist/Pesolan.zip
 
 BUILD := build/linux
 
-.PHONY: all build demo test test-asan test-tsan test-x86 abi-check fuzz bench windows linux-x86 dist deps-build deps-test clean
+.PHONY: all build demo test test-asan test-tsan test-x86 abi-check fuzz bench soak windows linux-x86 dist deps-build deps-test clean
 
 FUZZ_SECONDS ?= 60
+SECONDS ?= 600
+SEED ?= 1
+# The soak in make test: a fixed seed, so that a failure replays.
+TEST_SEED := 20261207
 
 all: build
 
@@ -40,6 +45,7 @@ linux-x86: deps-test
 
 test: deps-test build windows linux-x86
 	ctest --preset linux
+	tests/private-dev.sh $(BUILD)/tools/pesolan-soak --seconds 60 --seed $(TEST_SEED) --json build/soak.json
 	$(MAKE) --no-print-directory test-asan
 	$(MAKE) --no-print-directory test-tsan
 	$(MAKE) --no-print-directory test-x86
@@ -55,6 +61,8 @@ test-asan: deps-test
 	cmake --preset linux-asan >/dev/null
 	cmake --build --preset linux-asan
 	ctest --preset linux-asan
+	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 tests/private-dev.sh build/linux-asan/tools/pesolan-soak \
+	  --seconds 30 --seed $(TEST_SEED) --no-memory-check --json build/soak-asan.json
 
 # The concurrency tests under ThreadSanitizer: eight threads opening, reading
 # and closing devices through the real library at once.
@@ -62,6 +70,8 @@ test-tsan: deps-test
 	cmake --preset linux-tsan >/dev/null
 	cmake --build --preset linux-tsan
 	ctest --preset linux-tsan
+	TSAN_OPTIONS=halt_on_error=1 tests/private-dev.sh build/linux-tsan/tools/pesolan-soak \
+	  --seconds 30 --seed $(TEST_SEED) --no-memory-check --json build/soak-tsan.json
 
 # The i386 library's tests under qemu-i386, against native scale-sims;
 # the tests that start a thread or a process are left out (the script says
@@ -80,6 +90,13 @@ abi-check: windows
 bench: build windows
 	tests/private-dev.sh $(BUILD)/tools/pesolan-bench --report docs/performance.md --json build/bench.json
 	tests/private-dev.sh tools/wine-bench.sh build/windows-x64 build/bench-wine.json docs/performance.md
+
+# Sessions in threads against scales driven by a seeded schedule of faults,
+# every reading judged against what the scales sent: SECONDS long, replayed
+# by SEED; writes build/soak.json and docs/reliability.md.
+soak: build
+	tests/private-dev.sh $(BUILD)/tools/pesolan-soak --seconds $(SECONDS) --seed $(SEED) \
+	  --json build/soak.json --markdown docs/reliability.md
 
 # Every fuzz target for FUZZ_SECONDS each; non-zero on a crash.
 fuzz: deps-test

@@ -1,0 +1,46 @@
+#pragma once
+// The soak's judge: what the driver must return for a line the scale sent,
+// worked out in exact decimal arithmetic of its own (not the driver's), and
+// whether a reading is one that the scale's lines during the call justify.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace soak {
+
+// A weight line as scale-sim sends it: "ST,GS,  12.345kg".
+struct Line {
+  bool stable = false;
+  std::string number;  // "-12.345", "1500", "12."
+  int unit = 0;        // 2 gram, 3 kilogram, 4 tonne
+};
+
+// False for anything that is no weight line (junk).
+bool ReadLine(const std::string& text, Line* line);
+
+// The weight the driver returns for line asked in unit requested (0 as on
+// the scale, 1 mg, 2 g, 3 kg, 4 t): converted by powers of ten, written with
+// six decimals (rounded there), then cut (not rounded) to the decimals
+// returned: up to 3, as many as the scale gave when asked as on the scale
+// (1 or 2; else 3), none for a whole number that is not converted into a
+// larger unit.
+double Expected(const Line& line, int requested);
+
+// A line of a scale-sim's --sent file: when its last byte left, and what.
+struct Sent {
+  int64_t ns;
+  std::string text;
+};
+
+// Lines whose bytes were still on their way when a call began may still be
+// read by it: lines that ended this long before the call count too.
+constexpr int64_t kInFlightNs = 100 * 1000000LL;
+
+// Whether weight is what a line the scale sent between from - kInFlightNs
+// and to gives in unit requested, from a stable line unless unstable
+// weights were allowed. sent is in time order.
+bool Justified(double weight, const std::vector<Sent>& sent, int64_t from, int64_t to, int requested,
+               bool allowUnstable);
+
+}  // namespace soak
