@@ -195,7 +195,10 @@ class Server {
 
   void Accept() {
     const sim::io::Fd fd = sim::io::Accept(listener_);
-    if (fd != sim::io::kNoFd) AddPeer(fd, false);
+    if (fd != sim::io::kNoFd) {
+      AddPeer(fd, false);
+      log_.Note("connected");
+    }
   }
 
   void Receive(Peer& p) {
@@ -230,6 +233,7 @@ class Server {
     if (n <= 0) return;
     commands_.append(buffer, static_cast<size_t>(n));
     for (size_t end; (end = commands_.find('\n')) != std::string::npos;) {
+      log_.Note(commands_.substr(0, end));
       Apply(sim::ParseCommand(commands_.substr(0, end)));
       commands_.erase(0, end + 1);
     }
@@ -334,6 +338,7 @@ class Server {
   void Reap() {
     for (size_t i = 0; i < peers_.size();) {
       if (peers_[i]->closed) {
+        log_.Note("disconnected");
         if (!peers_[i]->reset) sim::io::Close(peers_[i]->end);
         peers_.erase(peers_.begin() + static_cast<long>(i));
       } else {

@@ -36,4 +36,10 @@ void SentLog::Wrote(std::string& assembling, const char* bytes, size_t count, lo
   std::fflush(file_);
 }
 
+void SentLog::Note(const std::string& what) {
+  if (file_ == nullptr) return;
+  std::fprintf(file_, "%lld # %s\n", Now(), what.c_str());
+  std::fflush(file_);
+}
+
 }  // namespace sim

@@ -26,6 +26,8 @@ class SentLog {
   // is recorded, a run of the same line (a burst, a flood) once, as
   // "NANOSECONDS TEXT".
   void Wrote(std::string& assembling, const char* bytes, size_t count, long long began);
+  // What else happened, for the reader of the file: "NANOSECONDS # WHAT".
+  void Note(const std::string& what);
 
  private:
   std::FILE* file_ = nullptr;
