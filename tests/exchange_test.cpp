@@ -326,6 +326,7 @@ TEST(ScaleSim, FollowsItsCommandsAndRecordsEachLineItSends) {
   ASSERT_TRUE(s.sim->Command("weight 7.5"));
   ASSERT_TRUE(s.sim->Command("unit g"));
   ASSERT_TRUE(s.sim->Command("unstable 1"));
+  ASSERT_TRUE(s.sim->Command("drip 20"));
   usleep(100000);  // the commands cross a pipe
   ASSERT_TRUE(s.Exchange());
   EXPECT_EQ(s.reading().stability, Stability_Unstable);
@@ -333,18 +334,23 @@ TEST(ScaleSim, FollowsItsCommandsAndRecordsEachLineItSends) {
   EXPECT_EQ(s.reading().unit, Unit_Gram);
   s.sim.reset();
   std::ifstream file(sent);
-  std::vector<std::pair<long long, std::string>> lines;
+  struct Line {
+    long long began, ended;
+    std::string text;
+  };
+  std::vector<Line> lines;
   bool noted = false;
-  for (std::string line; std::getline(file, line);) {
-    const std::string text = line.substr(line.find(' ') + 1);
-    noted = noted || text == "# weight 7.5";  // what the scale was told, for the reader
-    if (text[0] != '#') lines.push_back({std::stoll(line.substr(0, line.find(' '))), text});
+  for (Line l; file >> l.began >> l.ended && std::getline(file, l.text);) {
+    l.text.erase(0, 1);
+    noted = noted || l.text == "# weight 7.5";  // what the scale was told, for the reader
+    if (l.text[0] != '#') lines.push_back(l);
   }
   EXPECT_TRUE(noted);
   ASSERT_EQ(lines.size(), 2u);
-  EXPECT_EQ(lines[0].second, "ST,GS,  12.345kg");
-  EXPECT_EQ(lines[1].second, "US,GS,     7.5g ");
-  EXPECT_GT(lines[1].first, lines[0].first);
+  EXPECT_EQ(lines[0].text, "ST,GS,  12.345kg");
+  EXPECT_EQ(lines[1].text, "US,GS,     7.5g ");
+  EXPECT_GE(lines[1].ended - lines[1].began, 16 * 20 * 1000000LL) << "a dripped line: its first and last byte";
+  EXPECT_GT(lines[1].began, lines[0].ended);
   std::remove(sent.c_str());
   rmdir(dir);
 }

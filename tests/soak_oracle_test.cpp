@@ -51,9 +51,10 @@ TEST(SoakOracle, ConvertsByPowersOfTenAndCutsAsTheDriverReturns) {
 
 TEST(SoakOracle, AReadingIsJustifiedOnlyByALineOfItsOwnTime) {
   const std::vector<Sent> sent = {
-      {1000000000, "ST,GS,  12.345kg"},
-      {2000000000, "US,GS,  13.000kg"},
-      {3000000000, "ST,GS,  14.500kg"},
+      {990000000, 1000000000, "ST,GS,  12.345kg"},
+      {1990000000, 2000000000, "US,GS,  13.000kg"},
+      {2990000000, 3000000000, "ST,GS,  14.500kg"},
+      {3500000000, 4500000000, "ST,GS,  15.500kg"},  // dripped for a second
   };
   EXPECT_TRUE(Justified(14.5, sent, 2900000000, 3100000000, 3, false));
   EXPECT_TRUE(Justified(14.5, sent, 3050000000, 3100000000, 3, false)) << "its bytes were still on their way";
@@ -62,6 +63,8 @@ TEST(SoakOracle, AReadingIsJustifiedOnlyByALineOfItsOwnTime) {
   EXPECT_FALSE(Justified(13.0, sent, 1900000000, 2100000000, 3, false)) << "unstable, and not allowed";
   EXPECT_TRUE(Justified(13.0, sent, 1900000000, 2100000000, 3, true));
   EXPECT_FALSE(Justified(12.0, sent, 900000000, 1100000000, 3, false)) << "the decimal point dropped";
+  EXPECT_TRUE(Justified(15.5, sent, 3600000000, 4000000000, 3, false)) << "read before its last byte left";
+  EXPECT_FALSE(Justified(15.5, sent, 3300000000, 3400000000, 3, false)) << "not yet begun";
   EXPECT_FALSE(Justified(12345.0, sent, 900000000, 1100000000, 3, false)) << "another unit's number";
 }
 
@@ -73,7 +76,7 @@ TEST(SoakOracle, ScheduledWeightsLeaveASpaceInTheScalesEightPlaces) {
 }
 
 TEST(SoakOracle, AnyWrongWeightSlowCallOrUndefinedCodeFailsTheRun) {
-  const std::vector<std::vector<Sent>> sent = {{{1000000000, "ST,GS,  12.345kg"}}};
+  const std::vector<std::vector<Sent>> sent = {{{1000000000, 1000000000, "ST,GS,  12.345kg"}}};
   Findings good;
   good.slotsFree = true;
   good.Judge({Call{Method::GetWeight, 950000000, 1050000000, "true", true, 12.345, 0, 3, false}}, sent);
@@ -86,7 +89,7 @@ TEST(SoakOracle, AnyWrongWeightSlowCallOrUndefinedCodeFailsTheRun) {
   EXPECT_NE(Json(wrong).find("\"wrongWeights\":[\"seed 0: scale 0, unit 3: 12 in a call of 100 ms"),
             std::string::npos)
       << Json(wrong);
-  EXPECT_NE(Json(wrong).find("[50 ms] ST,GS,  12.345kg;"), std::string::npos) << "with the lines around it";
+  EXPECT_NE(Json(wrong).find("[50..50 ms] ST,GS,  12.345kg;"), std::string::npos) << "with the lines around it";
 
   Findings slow = good;
   slow.Judge({Call{Method::Close, 0, (BoundMs(Method::Close) + 1) * 1000000, "true"}}, sent);

@@ -135,7 +135,7 @@ struct Peer {
   long sent = 0;
   bool closed = false;
   bool reset = false;      // already closed by a reset
-  std::string assembling = {};  // the line going out, for the --sent file
+  sim::LineOut line = {};  // the line going out, for the --sent file
 };
 
 class Server {
@@ -245,7 +245,7 @@ class Server {
     if (mode == "silent") o_.scale.mode = sim::Mode::Silent;
     for (auto& p : peers_) {
       p->out.clear();
-      p->assembling.clear();
+      log_.Abandoned(p->line);
     }
   }
 
@@ -327,7 +327,7 @@ class Server {
         p.nextByte = now + Micros(Flooding(now) ? 200 : 5000);
         break;
       }
-      log_.Wrote(p.assembling, p.out.data(), static_cast<size_t>(n), began);
+      log_.Wrote(p.line, p.out.data(), static_cast<size_t>(n), began);
       p.out.erase(0, static_cast<size_t>(n));
       p.sent += n;
       if (o_.byteGapUs > 0) p.nextByte += Micros(o_.byteGapUs);
@@ -338,6 +338,7 @@ class Server {
   void Reap() {
     for (size_t i = 0; i < peers_.size();) {
       if (peers_[i]->closed) {
+        log_.Abandoned(peers_[i]->line);
         log_.Note("disconnected");
         if (!peers_[i]->reset) sim::io::Close(peers_[i]->end);
         peers_.erase(peers_.begin() + static_cast<long>(i));

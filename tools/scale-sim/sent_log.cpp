@@ -17,28 +17,42 @@ long long SentLog::Now() {
       .count();
 }
 
-void SentLog::Wrote(std::string& assembling, const char* bytes, size_t count, long long began) {
+void SentLog::Record(const LineOut& line, long long ended) {
+  std::fprintf(file_, "%lld %lld %s\n", line.began, ended, line.text.c_str());
+}
+
+void SentLog::Wrote(LineOut& line, const char* bytes, size_t count, long long began) {
   if (file_ == nullptr) return;
   std::string last;
   for (size_t i = 0; i < count; ++i) {
     const char c = bytes[i];
-    if (c == '\n' && !assembling.empty() && assembling.back() == '\r') {
-      assembling.pop_back();
-      if (assembling != last) std::fprintf(file_, "%lld %s\n", began, assembling.c_str());
-      last = assembling;
-      assembling.clear();
+    if (line.text.empty()) line.began = began;
+    if (c == '\n' && !line.text.empty() && line.text.back() == '\r') {
+      line.text.pop_back();
+      if (line.text != last) Record(line, began);
+      last = line.text;
+      line.text.clear();
     } else if (static_cast<unsigned char>(c) < 0x20 && c != '\r') {
-      assembling.clear();  // ACK, NAK: not part of a line
-    } else if (assembling.size() < 256) {
-      assembling += c;
+      line.text.clear();  // ACK, NAK: not part of a line
+    } else if (line.text.size() < 256) {
+      line.text += c;
     }
   }
   std::fflush(file_);
 }
 
+void SentLog::Abandoned(LineOut& line) {
+  if (file_ != nullptr && !line.text.empty()) {
+    Record(line, Now());
+    std::fflush(file_);
+  }
+  line.text.clear();
+}
+
 void SentLog::Note(const std::string& what) {
   if (file_ == nullptr) return;
-  std::fprintf(file_, "%lld # %s\n", Now(), what.c_str());
+  const long long now = Now();
+  std::fprintf(file_, "%lld %lld # %s\n", now, now, what.c_str());
   std::fflush(file_);
 }
 

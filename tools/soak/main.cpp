@@ -104,9 +104,11 @@ std::vector<Sent> ReadSent(const std::string& file) {
   std::vector<Sent> sent;
   std::ifstream in(file);
   for (std::string line; std::getline(in, line);) {
-    const size_t space = line.find(' ');
-    if (space == std::string::npos) continue;
-    sent.push_back({std::strtoll(line.c_str(), nullptr, 10), line.substr(space + 1)});
+    char* rest = nullptr;
+    const int64_t began = std::strtoll(line.c_str(), &rest, 10);
+    const int64_t ended = std::strtoll(rest, &rest, 10);
+    if (*rest != ' ') continue;
+    sent.push_back({began, ended, rest + 1});
   }
   return sent;
 }

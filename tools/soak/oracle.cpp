@@ -93,10 +93,11 @@ double Expected(const Line& line, int requested) {
 bool Justified(double weight, const std::vector<Sent>& sent, int64_t from, int64_t to, int requested,
                bool allowUnstable) {
   const auto first = std::lower_bound(sent.begin(), sent.end(), from - kInFlightNs,
-                                      [](const Sent& s, int64_t ns) { return s.ns < ns; });
-  for (auto s = first; s != sent.end() && s->ns <= to; ++s) {
+                                      [](const Sent& s, int64_t ns) { return s.ended < ns; });
+  for (auto s = first; s != sent.end() && s->ended <= to + kLongestLineNs; ++s) {
     Line line;
-    if (ReadLine(s->text, &line) && (line.stable || allowUnstable) && Expected(line, requested) == weight) return true;
+    if (s->began > to || !ReadLine(s->text, &line) || !(line.stable || allowUnstable)) continue;
+    if (Expected(line, requested) == weight) return true;
   }
   return false;
 }

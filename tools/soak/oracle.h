@@ -27,19 +27,24 @@ bool ReadLine(const std::string& text, Line* line);
 // larger unit.
 double Expected(const Line& line, int requested);
 
-// A line of a scale-sim's --sent file: when its last byte left, and what.
+// A line of a scale-sim's --sent file: when its first and its last byte
+// left, and what (a note of the scale's, "# ...", is no line).
 struct Sent {
-  int64_t ns;
+  int64_t began, ended;
   std::string text;
 };
 
 // Lines whose bytes were still on their way when a call began may still be
 // read by it: lines that ended this long before the call count too.
 constexpr int64_t kInFlightNs = 100 * 1000000LL;
+// No line takes longer to send than this (22 bytes dripped slowly).
+constexpr int64_t kLongestLineNs = 10 * 1000000000LL;
 
-// Whether weight is what a line the scale sent between from - kInFlightNs
-// and to gives in unit requested, from a stable line unless unstable
-// weights were allowed. sent is in time order.
+// Whether weight is what a line of the scale gives in unit requested, from
+// a stable line unless unstable weights were allowed, where the line was on
+// its way during the call: it began before `to` and ended after
+// from - kInFlightNs (a driver may read a line before its end). sent is in
+// the order the lines ended.
 bool Justified(double weight, const std::vector<Sent>& sent, int64_t from, int64_t to, int requested,
                bool allowUnstable);
 

@@ -30,8 +30,9 @@ std::string Around(const std::vector<Sent>& lines, int64_t begin, int64_t end) {
   std::string out;
   int shown = 0;
   for (const Sent& s : lines) {
-    if (s.ns < begin - kBefore || s.ns > end + kAfter || ++shown > kMostShown) continue;
-    out += " [" + std::to_string((s.ns - begin) / 1000000) + " ms] " + s.text + ";";
+    if (s.ended < begin - kBefore || s.began > end + kAfter || ++shown > kMostShown) continue;
+    out += " [" + std::to_string((s.began - begin) / 1000000) + ".." + std::to_string((s.ended - begin) / 1000000) +
+           " ms] " + s.text + ";";
   }
   return out;
 }
