@@ -26,12 +26,11 @@ os::SerialPort OpenSerialPort(int index, int32_t rsPort) {
   }
   char device[64] = "?";
   os::SerialDeviceName(rsPort, device, sizeof device);
-  const os::SerialPort port = os::OpenSerial(rsPort);
+  char why[160] = "";
+  const os::SerialPort port = os::OpenSerial(rsPort, why, sizeof why);
   if (port != nullptr) {
     Trace(index, "opened COM%d (%s)", static_cast<int>(rsPort), device);
   } else {
-    char why[160];
-    os::LastErrorText(why, sizeof why);
     Trace(index, "cannot open COM%d (%s): %s", static_cast<int>(rsPort), device, why);
   }
   return port;
@@ -75,10 +74,9 @@ bool OpenTcpChannel(const DeviceHandle& handle, int index, DeviceSlot& slot) {
     return false;
   }
   std::snprintf(service, sizeof service, "%d", static_cast<int>(port));
-  const os::Socket s = os::TcpConnect(slot.settings.ip, service);
+  char why[160] = "";
+  const os::Socket s = os::TcpConnect(slot.settings.ip, service, why, sizeof why);
   if (s == os::kNoSocket) {
-    char why[160];
-    os::LastErrorText(why, sizeof why);
     Trace(index, "cannot connect to %s:%s: %s", slot.settings.ip, service, why);
     os::NetCleanup();
     RecordTcpConnectError(handle);

@@ -69,8 +69,9 @@ enum : uint32_t { kEventRxChar = 0x0001, kEventTxEmpty = 0x0004 };
 // system does not tell is a port opened for a moment, shared, as a port
 // held by another program still counts as present.
 int ProbeSerialPorts(int32_t* list);
-// Opens the port for reading and writing, exclusively. Null when it cannot.
-SerialPort OpenSerial(int port);
+// Opens the port for reading and writing, exclusively. Null when it cannot,
+// and then why says why, in the system's words where it has them.
+SerialPort OpenSerial(int port, char* why, std::size_t whySize);
 // Applies the line settings: raw binary, no flow control, DTR and RTS on,
 // no time-outs of the port's own (the waits below are bounded instead).
 bool ConfigureSerial(SerialPort port, const LineSettings& line);
@@ -101,8 +102,9 @@ constexpr Socket kNoSocket = ~Socket(0);
 bool NetStartup();
 void NetCleanup();
 // Looks the host up (IPv4, TCP) and connects a blocking socket to the first
-// address found; no other address is tried. kNoSocket on any failure.
-Socket TcpConnect(const char* host, const char* service);
+// address found; no other address is tried. kNoSocket on any failure, and
+// then why says why (the resolver's own message for a name it cannot find).
+Socket TcpConnect(const char* host, const char* service, char* why, std::size_t whySize);
 // Blocks up to ms milliseconds (0: just looks) until a receive would not
 // block: a byte has come, or the connection is closed or failed (then it
 // answers true at once, and for ever).

@@ -127,7 +127,7 @@ bool HasNoUart(int fd, const char* path) {
 
 // Opens the node behind a port number as a terminal. Sets *presence to what
 // the open found; returns the descriptor or -1.
-int OpenPortNode(int port, PortPresence* presence) {
+int OpenPortNode(int port, PortPresence* presence, const char** notUsable = nullptr) {
   char path[64];
   *presence = PortPresence::Absent;
   if (!PathOfPort(port, path, sizeof path)) return -1;
@@ -136,7 +136,9 @@ int OpenPortNode(int port, PortPresence* presence) {
     if (!IsAbsentError(errno)) *presence = PortPresence::Held;
     return -1;
   }
-  if (!isatty(fd) || HasNoUart(fd, path)) {
+  const bool terminal = isatty(fd) != 0;
+  if (!terminal || HasNoUart(fd, path)) {
+    if (notUsable != nullptr) *notUsable = terminal ? "no serial hardware behind the node" : "not a terminal";
     close(fd);
     return -1;
   }
@@ -268,11 +270,21 @@ int ProbeSerialPorts(int32_t* list) {
   return count;
 }
 
-SerialPort OpenSerial(int port) {
+SerialPort OpenSerial(int port, char* why, std::size_t whySize) {
   PortPresence presence;
-  const int fd = OpenPortNode(port, &presence);
-  if (fd < 0) return nullptr;
+  const char* notUsable = nullptr;
+  errno = 0;
+  const int fd = OpenPortNode(port, &presence, &notUsable);
+  if (fd < 0) {
+    if (notUsable != nullptr) {
+      std::snprintf(why, whySize, "%s", notUsable);
+    } else {
+      LastErrorText(why, whySize);
+    }
+    return nullptr;
+  }
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    std::snprintf(why, whySize, "held by another program");
     close(fd);
     return nullptr;
   }
@@ -394,16 +406,25 @@ bool CloseSerial(SerialPort port) {
 bool NetStartup() { return true; }
 void NetCleanup() {}
 
-Socket TcpConnect(const char* host, const char* service) {
+Socket TcpConnect(const char* host, const char* service, char* why, std::size_t whySize) {
   addrinfo hints{};
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_STREAM;
   hints.ai_protocol = IPPROTO_TCP;
   addrinfo* found = nullptr;
-  if (getaddrinfo(host, service, &hints, &found) != 0 || found == nullptr) return kNoSocket;
+  const int resolved = getaddrinfo(host, service, &hints, &found);
+  if (resolved != 0 || found == nullptr) {
+    if (resolved == EAI_SYSTEM) {
+      LastErrorText(why, whySize);
+    } else {
+      std::snprintf(why, whySize, "the name does not resolve: %s", gai_strerror(resolved));
+    }
+    return kNoSocket;
+  }
   int fd = AboveStdio(socket(found->ai_family, found->ai_socktype | SOCK_CLOEXEC, found->ai_protocol));
-  if (fd >= 0 && connect(fd, found->ai_addr, found->ai_addrlen) != 0) {
-    close(fd);
+  if (fd < 0 || connect(fd, found->ai_addr, found->ai_addrlen) != 0) {
+    LastErrorText(why, whySize);
+    if (fd >= 0) close(fd);
     fd = -1;
   }
   freeaddrinfo(found);

@@ -228,9 +228,18 @@ int ProbeSerialPorts(int32_t* list) {
   return count;
 }
 
-SerialPort OpenSerial(int port) {
+SerialPort OpenSerial(int port, char* why, std::size_t whySize) {
   const HANDLE h = OpenDevice(port, 0, FILE_FLAG_OVERLAPPED);
-  if (h == INVALID_HANDLE_VALUE) return nullptr;
+  if (h == INVALID_HANDLE_VALUE) {
+    // A COM port that another program has open answers "access denied".
+    const DWORD error = GetLastError();
+    if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION) {
+      std::snprintf(why, whySize, "held by another program");
+    } else {
+      LastErrorText(why, whySize);
+    }
+    return nullptr;
+  }
   const HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   WinPort* p = done != nullptr ? new (std::nothrow) WinPort{} : nullptr;
   if (p != nullptr) {
@@ -345,16 +354,26 @@ bool NetStartup() {
 
 void NetCleanup() { WSACleanup(); }
 
-Socket TcpConnect(const char* host, const char* service) {
+Socket TcpConnect(const char* host, const char* service, char* why, std::size_t whySize) {
   addrinfo hints{};
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_STREAM;
   hints.ai_protocol = IPPROTO_TCP;
   addrinfo* found = nullptr;
-  if (getaddrinfo(host, service, &hints, &found) != 0 || found == nullptr) return kNoSocket;
+  const int resolved = getaddrinfo(host, service, &hints, &found);
+  if (resolved != 0 || found == nullptr) {
+    // getaddrinfo's code is a Winsock error, which the system's messages name.
+    SetLastError(static_cast<DWORD>(resolved));
+    char text[160];
+    LastErrorText(text, sizeof text);
+    std::snprintf(why, whySize, "the name does not resolve: %s", text);
+    return kNoSocket;
+  }
   SOCKET s = socket(found->ai_family, found->ai_socktype, found->ai_protocol);
-  if (s != INVALID_SOCKET && connect(s, found->ai_addr, static_cast<int>(found->ai_addrlen)) == SOCKET_ERROR) {
-    closesocket(s);
+  if (s == INVALID_SOCKET || connect(s, found->ai_addr, static_cast<int>(found->ai_addrlen)) == SOCKET_ERROR) {
+    SetLastError(static_cast<DWORD>(WSAGetLastError()));
+    LastErrorText(why, whySize);
+    if (s != INVALID_SOCKET) closesocket(s);
     s = INVALID_SOCKET;
   }
   freeaddrinfo(found);

@@ -4,6 +4,7 @@
 
 #include <sys/file.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <dirent.h>
@@ -62,17 +63,64 @@ TEST(Cli, JsonForScriptsAndWatchRepeats) {
   SimProcess sim({"--tcp", "--mode", "request", "--weight", "1500", "--unit", "g"});
   const Outcome r = Pesolan("--json weight " + Tcp(sim) + " --unit 3 --watch --count 2 --interval 1");
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "{\"ok\":true,\"weight\":1.5,\"unit\":3}\n{\"ok\":true,\"weight\":1.5,\"unit\":3}\n");
+  const std::string line = "{\"ok\":true,\"weight\":1.5,\"unit\":3,\"symbol\":\"kg\",\"stable\":true}\n";
+  EXPECT_EQ(r.out, line + line);
 }
 
-TEST(Cli, FailureGivesStatusOneWithTheNumberAndRussianMessage) {
+// The second and third lines of a failure: "cause: ..." and "next: ...".
+std::string CauseLine(const std::string& out) {
+  const size_t at = out.find("\ncause: ");
+  return at == std::string::npos ? "" : out.substr(at + 1, out.find('\n', at + 1) - at - 1);
+}
+
+TEST(Cli, AFailureGivesTheNumberTheRussianMessageItsCauseAndTheNextStep) {
   SimProcess silent({"--tcp", "--mode", "silent"});
   Outcome r = Pesolan("weight " + Tcp(silent));
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, "error 106: Нет данных от весов.\n");
-  r = Pesolan("--json weight --tcp 127.0.0.1:" + std::to_string(ClosedTcpPort()));
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, "{\"ok\":false,\"code\":105,\"message\":\"Ошибка подключения клиента TCP.\"}\n");
+  EXPECT_EQ(r.out.rfind("error 106: Нет данных от весов.\ncause: nothing came from the scale", 0), 0u) << r.out;
+  EXPECT_NE(r.out.find("\nnext: check the cable"), std::string::npos) << r.out;
+
+  // Bytes that form no weight line end in 106 as the driver's codes say;
+  // the cause says what the trace knows, and points at the line setting.
+  SimProcess junk({"--tcp", "--mode", "junk-long"});
+  r = Pesolan("weight " + Tcp(junk));
+  EXPECT_EQ(r.out.rfind("error 106: ", 0), 0u) << r.out;
+  EXPECT_NE(CauseLine(r.out).find("48 bytes without a weight line"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("--attrs"), std::string::npos) << r.out;
+
+  r = Pesolan("weight --tcp 127.0.0.1:" + std::to_string(ClosedTcpPort()));
+  EXPECT_EQ(r.out.rfind("error 105: Ошибка подключения клиента TCP.\n", 0), 0u) << r.out;
+  EXPECT_NE(CauseLine(r.out).find(": Connection refused"), std::string::npos) << r.out;
+  r = Pesolan("weight --tcp nohost.invalid:4000");
+  EXPECT_NE(CauseLine(r.out).find("the name does not resolve: "), std::string::npos) << "the resolver's words";
+  EXPECT_EQ(r.out.find("Success"), std::string::npos) << r.out;
+
+  SimProcess unsteady({"--tcp", "--unstable", "100000", "--unit", "g", "--weight", "1500"});
+  r = Pesolan("weight " + Tcp(unsteady));
+  EXPECT_EQ(r.out.rfind("error 110: ", 0), 0u) << r.out;
+  EXPECT_NE(r.out.find("--allow-unstable"), std::string::npos) << r.out;
+  EXPECT_EQ(Pesolan("weight " + Tcp(unsteady) + " --allow-unstable").out, "1500 g unstable\n");
+  EXPECT_EQ(Pesolan("--json weight " + Tcp(unsteady) + " --allow-unstable").out,
+            "{\"ok\":true,\"weight\":1500,\"unit\":0,\"symbol\":\"g\",\"stable\":false}\n");
+
+  // Every JSON failure, the device test's included, has its number, the
+  // driver's message, the cause and the next step.
+  for (const std::string command : {"weight", "test"}) {
+    r = Pesolan("--json " + command + " " + Tcp(silent));
+    EXPECT_EQ(r.status, 1) << command;
+    EXPECT_EQ(r.out.rfind("{\"ok\":false,\"code\":106,\"message\":\"Нет данных от весов.\",\"cause\":\"nothing came", 0),
+              0u)
+        << r.out;
+    EXPECT_NE(r.out.find(",\"next\":\""), std::string::npos) << r.out;
+  }
+}
+
+TEST(Cli, TheUnitIsTheScalesOwnWhenNoneIsChosen) {
+  SimProcess grams({"--tcp", "--mode", "request", "--weight", "1500", "--unit", "g"});
+  SimProcess tonnes({"--tcp", "--weight", "2.5", "--unit", "t"});
+  EXPECT_EQ(Pesolan("weight " + Tcp(grams)).out, "1500 g\n") << "not the same as 1500 kg";
+  EXPECT_EQ(Pesolan("weight " + Tcp(tonnes)).out, "2.5 t\n");
+  EXPECT_EQ(Pesolan("weight " + Tcp(tonnes) + " --unit 3").out, "2500 kg\n");
 }
 
 TEST(Cli, DeviceTestReportAndDocuments) {
@@ -92,16 +140,47 @@ TEST(Cli, UsageErrorsAndAMissingLibraryHaveTheirOwnStatus) {
   EXPECT_EQ(WEXITSTATUS(std::system(command.c_str())), 3);
 }
 
+// Each wrong command line is one line on stderr that names the problem and
+// points to --help; numbers never wrap into another port.
+TEST(Cli, AWrongCommandLineIsOneLineThatNamesTheProblem) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"weight --tcp 127.0.0.1:4294987600", "--tcp '127.0.0.1:4294987600': the port must be a whole number from 1 to 65535"},
+      {"weight --tcp 127.0.0.1:0", "--tcp '127.0.0.1:0': the port must be a whole number from 1 to 65535"},
+      {"weight --com 4294967361", "--com needs a whole number from 1 to 256"},
+      {"weight --com 0", "--com needs a whole number from 1 to 256"},
+      {"weight --com 65 --tcp 127.0.0.1:4000", "choose one channel: --com N or --tcp HOST:PORT, not both"},
+      {"weight --com 65 --count 3", "--count and --interval apply with --watch"},
+      {"weight --com 65 --watch --interval -5", "--interval needs a whole number from 1 to 86400000"},
+      {"--locale xx_YY describe", "--locale 'xx_YY': the system has no such locale"},
+      {"weight --com", "--com needs a value"},
+      {"weight --tcp 127.0.0.1:1 --unit 5", "--unit needs a whole number from 0 to 4"},
+      {"weight --tcp 127.0.0.1:1 --attrs 1", "--attrs applies to a serial channel (--com N)"},
+      {"ports --ask", "--ask applies to find"},
+      {"weight --tcp 127.0.0.1:1 --frobnicate", "unknown option '--frobnicate'"},
+  };
+  for (const auto& c : cases) {
+    const Outcome r = Pesolan(c.first, "2>&1 >/dev/null");
+    EXPECT_EQ(r.status, 2) << c.first;
+    EXPECT_EQ(r.out, "pesolan: " + c.second + " (pesolan --help shows the usage)\n") << c.first;
+  }
+  const Outcome json = Pesolan("--json --help", "2>/dev/null");
+  EXPECT_EQ(json.status, 0);
+  EXPECT_EQ(json.out.rfind("{\"ok\":true,\"usage\":\"usage: pesolan", 0), 0u) << json.out;
+  EXPECT_EQ(json.out.find('\n'), json.out.size() - 1) << "one JSON line";
+}
+
 TEST(Cli, WeightsArePrintedExactlyAsTheLibraryReturnsThem) {
   SimProcess large({"--tcp", "--weight", "9999999"});
   SimProcess fine({"--tcp", "--mode", "request", "--line", "ST,GS, 1234.567kg"});
   SimProcess negative({"--tcp", "--weight", "-0.5"});
-  EXPECT_EQ(Pesolan("weight " + Tcp(large)).out, "9999999\n") << "not 1e+07";
-  EXPECT_EQ(Pesolan("weight " + Tcp(fine)).out, "1234.567\n") << "not 1234.57";
+  EXPECT_EQ(Pesolan("weight " + Tcp(large)).out, "9999999 kg\n") << "not 1e+07";
+  EXPECT_EQ(Pesolan("weight " + Tcp(fine)).out, "1234.567 kg\n") << "not 1234.57";
   EXPECT_EQ(Pesolan("weight " + Tcp(fine) + " --unit 2").out, "1234567 g\n");
-  EXPECT_EQ(Pesolan("weight " + Tcp(negative)).out, "-0.5\n");
-  EXPECT_EQ(Pesolan("--json weight " + Tcp(large)).out, "{\"ok\":true,\"weight\":9999999,\"unit\":0}\n");
-  EXPECT_EQ(Pesolan("--json weight " + Tcp(fine)).out, "{\"ok\":true,\"weight\":1234.567,\"unit\":0}\n");
+  EXPECT_EQ(Pesolan("weight " + Tcp(negative)).out, "-0.5 kg\n");
+  EXPECT_EQ(Pesolan("--json weight " + Tcp(large)).out,
+            "{\"ok\":true,\"weight\":9999999,\"unit\":0,\"symbol\":\"kg\",\"stable\":true}\n");
+  EXPECT_EQ(Pesolan("--json weight " + Tcp(fine)).out,
+            "{\"ok\":true,\"weight\":1234.567,\"unit\":0,\"symbol\":\"kg\",\"stable\":true}\n");
 }
 
 TEST(Cli, HelpGoesToStdoutAndWithJsonEveryErrorIsAnObject) {
@@ -115,7 +194,7 @@ TEST(Cli, HelpGoesToStdoutAndWithJsonEveryErrorIsAnObject) {
   EXPECT_EQ(r.out, "{\"ok\":false,\"code\":0,\"message\":\"unknown command 'frobnicate'\"}\n");
   r = Pesolan("--json weight --tcp 127.0.0.1:1 --unit 9", "2>/dev/null");
   EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(r.out, "{\"ok\":false,\"code\":0,\"message\":\"the driver refused Prm_Unit\"}\n");
+  EXPECT_EQ(r.out, "{\"ok\":false,\"code\":0,\"message\":\"--unit needs a whole number from 0 to 4\"}\n");
   r = {-1, ""};
   const std::string command = std::string(PESOLAN_PATH) + " --json --lib /nonexistent/libPesolan.so describe";
   FILE* p = popen(command.c_str(), "r");
@@ -206,6 +285,17 @@ TEST(Cli, CtrlCEndsAReadingAtOnceAndNoSignalLeavesTheTraceFileBehind) {
   EXPECT_EQ(WEXITSTATUS(status), 130);
   EXPECT_TRUE(Empty(dir)) << "after SIGINT";
 
+  // Between readings too: a long --interval is not slept out.
+  SimProcess streaming({"--tcp"});
+  const pid_t waiting = StartPesolan("weight " + Tcp(streaming) + " --trace --watch --interval 10000", dir);
+  ASSERT_TRUE(TraceFileAppears(dir));
+  usleep(1500000);  // the first reading is done, the interval under way
+  testing_support::Stopwatch between;
+  kill(waiting, SIGINT);
+  ASSERT_EQ(waitpid(waiting, &status, 0), waiting);
+  EXPECT_LT(between.ms(), 300) << "the interval is not waited for";
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 130);
+
   const pid_t terminated = StartPesolan("weight " + Tcp(silent) + " --trace --watch", dir);
   ASSERT_TRUE(TraceFileAppears(dir));
   kill(terminated, SIGTERM);
@@ -213,7 +303,6 @@ TEST(Cli, CtrlCEndsAReadingAtOnceAndNoSignalLeavesTheTraceFileBehind) {
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
   EXPECT_TRUE(Empty(dir)) << "after SIGTERM";
 
-  SimProcess streaming({"--tcp"});
   const std::string command = "env TMPDIR=" + std::string(dir) + " " + PESOLAN_PATH + " --lib " +
                               PESOLAN_LIBRARY_PATH + " weight " + Tcp(streaming) +
                               " --trace --watch --interval 10 2>/dev/null | head -c 1 >/dev/null";
@@ -388,11 +477,12 @@ TEST(CliTrace, TheLibraryWritesTheFileNamedByTheVariableAndAnUnwritableOneIsHarm
   ASSERT_NE(mkdtemp(dir), nullptr);
   const std::string file = std::string(dir) + "/trace.log";
   Outcome r = Pesolan("weight " + Tcp(sim), "2>&1", "PESOLAN_TRACE=" + file);
-  EXPECT_EQ(r.out, "12.345\n") << "nothing of the trace on the console";
+  EXPECT_EQ(r.out, "12.345 kg\n") << "nothing of the trace on the console";
   {
     testing_support::OpenCounter opens({file});
     ASSERT_TRUE(opens.ok());
-    ASSERT_EQ(Pesolan("weight " + Tcp(sim), "2>&1", "PESOLAN_TRACE=" + file).out, "12.345\n");
+    // In the unit chosen, pesolan needs nothing from the trace to print the weight.
+    ASSERT_EQ(Pesolan("weight " + Tcp(sim) + " --unit 3", "2>&1", "PESOLAN_TRACE=" + file).out, "12.345 kg\n");
     EXPECT_EQ(opens.TakeTotal(), 2) << "once for the open, once for the reading";
   }
   std::ifstream written(file);
@@ -421,7 +511,7 @@ TEST(CliTrace, TheLibraryWritesTheFileNamedByTheVariableAndAnUnwritableOneIsHarm
   for (const std::string& unwritable : {std::string(dir), std::string("/nonexistent/dir/trace.log")}) {
     r = Pesolan("weight " + Tcp(sim), "2>&1", "PESOLAN_TRACE=" + unwritable);
     EXPECT_EQ(r.status, 0) << unwritable;
-    EXPECT_EQ(r.out, "12.345\n") << unwritable;
+    EXPECT_EQ(r.out, "12.345\n") << unwritable << ": without a trace the scale's unit is not known";
   }
   std::remove(file.c_str());
   rmdir(dir);
@@ -439,7 +529,7 @@ TEST(CliTrace, ATraceThatIsNoRegularFileIsLeftAloneAndTheReadingIsUnchanged) {
   std::ofstream(target) << "kept\n";
   ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
   testing_support::Stopwatch plain;
-  ASSERT_EQ(Pesolan("weight " + Tcp(sim)).out, "12.345\n");
+  ASSERT_EQ(Pesolan("weight " + Tcp(sim)).out, "12.345 kg\n");
   const long normal = plain.ms();
   for (const std::string& path : {fifo, link, std::string(dir), std::string(dir) + "/missing/trace.log"}) {
     testing_support::Stopwatch watch;
@@ -469,7 +559,7 @@ TEST(CliTrace, PastItsLimitTheFileIsRenamedAndANewOneBegun) {
   std::ofstream(file) << full;
   std::ofstream(older) << "oldest\n";
   const std::string env = "PESOLAN_TRACE=" + file + " PESOLAN_TRACE_MAX_MB=1";
-  ASSERT_EQ(Pesolan("weight " + Tcp(sim), "2>&1", env).out, "12.345\n");
+  ASSERT_EQ(Pesolan("weight " + Tcp(sim), "2>&1", env).out, "12.345 kg\n");
   struct stat rolled{}, fresh{};
   ASSERT_EQ(stat(older.c_str(), &rolled), 0);
   EXPECT_EQ(rolled.st_size, static_cast<off_t>(full.size())) << "the full file replaced the older one";
@@ -477,7 +567,7 @@ TEST(CliTrace, PastItsLimitTheFileIsRenamedAndANewOneBegun) {
   EXPECT_GT(fresh.st_size, 0);
   EXPECT_LT(fresh.st_size, 64 * 1024) << "the open's and the reading's lines only";
   const off_t first = fresh.st_size;
-  ASSERT_EQ(Pesolan("weight " + Tcp(sim), "2>&1", env).out, "12.345\n");
+  ASSERT_EQ(Pesolan("weight " + Tcp(sim), "2>&1", env).out, "12.345 kg\n");
   ASSERT_EQ(stat(file.c_str(), &fresh), 0);
   EXPECT_GT(fresh.st_size, first) << "below the limit the file grows";
   ASSERT_EQ(stat(older.c_str(), &rolled), 0);
@@ -499,7 +589,84 @@ TEST(CliTrace, SerialOpenNamesThePortAndItsDevice) {
   r = Pesolan("weight --com 66 --trace", "2>&1 >/dev/null");
   at = InOrder(Events(r.out), {"serial ports found: COM65", "cannot open COM66 (/dev/ttyUSB1)"});
   EXPECT_GE(at[1], 0) << r.out;
+
+  // Held by another program: the trace says so (not "Resource temporarily
+  // unavailable"), and pesolan names the holder.
+  const int holder = open("/dev/ttyUSB0", O_RDWR | O_NOCTTY);
+  ASSERT_GE(holder, 0);
+  ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+  r = Pesolan("weight --com 65");
+  close(holder);
+  EXPECT_EQ(r.out.rfind("error 104: ", 0), 0u) << r.out;
+  EXPECT_NE(CauseLine(r.out).find("cannot open COM65 (/dev/ttyUSB0): held by another program ("), std::string::npos)
+      << r.out;
+  EXPECT_NE(CauseLine(r.out).find("(pid " + std::to_string(getpid()) + ")"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\nnext: close the program that holds the port"), std::string::npos) << r.out;
 }
 
 
 }  // namespace
+
+// ---- scale-sim ------------------------------------------------------------------
+
+namespace {
+
+Outcome ScaleSim(const std::string& args, const std::string& redirect = "2>&1") {
+  Outcome r{-1, ""};
+  FILE* p = popen((std::string(SCALE_SIM_PATH) + " " + args + " " + redirect).c_str(), "r");
+  if (p == nullptr) return r;
+  for (char line[512]; std::fgets(line, sizeof line, p) != nullptr;) r.out += line;
+  const int status = pclose(p);
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return r;
+}
+
+}  // namespace
+
+TEST(CliScaleSim, HelpErrorsRangesAndTheEndOfItsLifetimeAreSaid) {
+  const Outcome help = ScaleSim("--help", "2>/dev/null");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out.rfind("usage: scale-sim", 0), 0u) << "on stdout";
+  for (const auto& c : std::vector<std::pair<std::string, std::string>>{
+           {"--tcp 70000", "--tcp needs a whole number from 0 to 65535"},
+           {"--unit lb", "--unit is kg, g or t"},
+           {"--weight abc", "--weight 'abc' is no number"},
+           {"--interval", "--interval needs a value"},
+           {"--lifetime 0", "--lifetime needs a whole number from 1 to 604800"}}) {
+    const Outcome r = ScaleSim(c.first, "2>&1 >/dev/null");
+    EXPECT_EQ(r.status, 2) << c.first;
+    EXPECT_EQ(r.out, "scale-sim: " + c.second + " (scale-sim --help shows the usage)\n") << c.first;
+  }
+  const Outcome ended = ScaleSim("--tcp --lifetime 1", "2>&1 >/dev/null");
+  EXPECT_EQ(ended.status, 0);
+  EXPECT_EQ(ended.out, "scale-sim: its lifetime of 1 s has ended (--lifetime)\n");
+}
+
+// A program that opens the pseudo-terminal and never reads it fills the
+// line; the scale then waits for room instead of spinning.
+TEST(CliScaleSim, APseudoTerminalNobodyReadsCostsNoProcessorTime) {
+  int out[2];
+  ASSERT_EQ(pipe(out), 0);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(out[1], 1);
+    execl(SCALE_SIM_PATH, "scale-sim", "--pty", "--interval", "1", "--lifetime", "3", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(out[1]);
+  char line[256] = {};
+  FILE* printed = fdopen(out[0], "r");
+  ASSERT_NE(std::fgets(line, sizeof line, printed), nullptr);
+  std::string path(line + 4);
+  path.pop_back();
+  const int slave = open(path.c_str(), O_RDONLY | O_NOCTTY);  // held, never read
+  ASSERT_GE(slave, 0) << path;
+  int status = 0;
+  rusage used{};
+  ASSERT_EQ(wait4(pid, &status, 0, &used), pid);
+  close(slave);
+  std::fclose(printed);
+  const double cpu = static_cast<double>(used.ru_utime.tv_sec + used.ru_stime.tv_sec) +
+                     static_cast<double>(used.ru_utime.tv_usec + used.ru_stime.tv_usec) / 1e6;
+  EXPECT_LT(cpu, 0.6) << "seconds of processor time in its 3 s";
+}

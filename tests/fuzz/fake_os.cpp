@@ -102,7 +102,7 @@ void Sleep(uint32_t ms) {
 }
 
 int ProbeSerialPorts(int32_t*) { return 0; }
-SerialPort OpenSerial(int) { return nullptr; }
+SerialPort OpenSerial(int, char*, std::size_t) { return nullptr; }
 bool ConfigureSerial(SerialPort, const LineSettings&) { return false; }
 bool PurgeSerial(SerialPort) {
   uint8_t scratch[64];
@@ -141,7 +141,7 @@ bool CloseSerial(SerialPort) { return true; }
 
 bool NetStartup() { return true; }
 void NetCleanup() {}
-Socket TcpConnect(const char*, const char*) { return kNoSocket; }
+Socket TcpConnect(const char*, const char*, char*, std::size_t) { return kNoSocket; }
 bool SocketReadable(Socket, uint32_t ms) { return WaitForByte(ms); }
 bool SocketWritable(Socket, uint32_t) { return true; }
 int SocketReceive(Socket, uint8_t* buffer, int size) {

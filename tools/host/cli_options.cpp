@@ -1,5 +1,6 @@
 #include "cli_options.h"
 
+#include <cerrno>
 #include <cstdlib>
 
 namespace host {
@@ -11,65 +12,123 @@ const char* const kUsage =
     "  describe               the driver's description document\n"
     "  settings               the settings page, with the serial ports found\n"
     "  actions                the additional actions document\n"
-    "  ports [--all]          each serial port and what opening it would meet\n"
+    "  ports [--all]          each serial port, what it is and what opening it would meet\n"
     "                         (--all: every COM number, absent ones included)\n"
+    "  find [--ask] [--tcp HOST:PORT]...\n"
+    "                         look for scales: listens on every free serial port with\n"
+    "                         both line settings, sending nothing (--ask: also asks the\n"
+    "                         silent ones through the driver); --tcp: how the scale at\n"
+    "                         that address answers\n"
     "  weight CHANNEL [--unit 0..4] [--allow-unstable] [--watch [--interval MS] [--count N]] [--trace]\n"
-    "                         open the scale and read its weight\n"
+    "                         open the scale and read its weight (--watch: every MS\n"
+    "                         milliseconds, 1000 unless given, N times or until Ctrl+C)\n"
     "  test CHANNEL [--unit 0..4] [--allow-unstable] [--trace]\n"
     "                         the driver's device test report\n"
-    "CHANNEL: --tcp HOST:PORT | --com N [--attrs 0|1]\n"
+    "CHANNEL: --tcp HOST:PORT (port 1..65535) | --com N (1..256) [--attrs 0|1]\n"
     "units: 0 as on the scale, 1 mg, 2 g, 3 kg, 4 t\n"
+    "--attrs: 0 for 8 data bits, no parity; 1 for 7 data bits, even parity\n"
     "--trace: the dialogue with the scale on stderr, one event a line (the library\n"
     "         writes the same to the file named by PESOLAN_TRACE)\n"
-    "exit status: 0 success, 1 the device failed, 2 usage, 3 the library did not load\n";
+    "exit status: 0 success (find: a scale was found), 1 the device failed (find:\n"
+    "             none found; weight --watch: the last reading failed), 2 usage,\n"
+    "             3 the library did not load, 130 interrupted\n";
 
 namespace {
 
-bool ParseNumber(const char* text, int* out) {
+constexpr int kMaxIntervalMs = 86400000;  // a day
+constexpr int kMaxCount = 1000000000;
+
+// A whole decimal number within lo..hi; no sign games, no wrapping.
+bool ParseNumber(const std::string& text, long lo, long hi, int* out) {
+  if (text.empty() || text.size() > 12) return false;
   char* end = nullptr;
-  const long v = std::strtol(text, &end, 10);
-  if (end == text || *end != '\0') return false;
+  errno = 0;
+  const long long v = std::strtoll(text.c_str(), &end, 10);
+  if (*end != '\0' || errno != 0 || v < lo || v > hi || !(text[0] == '-' || (text[0] >= '0' && text[0] <= '9')))
+    return false;
   *out = static_cast<int>(v);
   return true;
+}
+
+std::string Range(const std::string& option, long lo, long hi) {
+  return option + " needs a whole number from " + std::to_string(lo) + " to " + std::to_string(hi);
+}
+
+std::string ParseTcp(const std::string& target, TcpTarget* t) {
+  const size_t colon = target.rfind(':');
+  if (colon == std::string::npos || colon == 0) return "--tcp needs HOST:PORT, not '" + target + "'";
+  if (!ParseNumber(target.substr(colon + 1), 1, 65535, &t->port))
+    return "--tcp '" + target + "': the port must be a whole number from 1 to 65535";
+  t->host = target.substr(0, colon);
+  return "";
+}
+
+bool Known(const std::string& command) {
+  for (const char* known : {"describe", "settings", "actions", "ports", "find", "weight", "test"}) {
+    if (command == known) return true;
+  }
+  return false;
+}
+
+// What the options say against each other or against the command.
+std::string Conflicts(const Options& o, bool intervalGiven, bool attrsGiven) {
+  const bool reads = o.command == "weight" || o.command == "test";
+  if (reads && o.tcp.size() > 1) return "weight and test read one scale: give --tcp once";
+  if (o.com != 0 && o.tcpChannel()) return "choose one channel: --com N or --tcp HOST:PORT, not both";
+  if (reads && o.com == 0 && !o.tcpChannel()) return "choose a channel: --tcp HOST:PORT or --com N";
+  if (!reads && o.com != 0) return "--com applies to weight and test";
+  if (!reads && o.command != "find" && o.tcpChannel()) return "--tcp applies to weight, test and find";
+  if (attrsGiven && o.com == 0) return "--attrs applies to a serial channel (--com N)";
+  if ((o.count != 0 || intervalGiven) && !o.watch) return "--count and --interval apply with --watch";
+  if (o.watch && o.command != "weight") return "--watch applies to weight";
+  if (o.all && o.command != "ports") return "--all applies to ports";
+  if (o.ask && o.command != "find") return "--ask applies to find";
+  return "";
 }
 
 }  // namespace
 
 std::string ParseArgs(int argc, char** argv, Options* o) {
+  bool intervalGiven = false, attrsGiven = false;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
-    const char* next = i + 1 < argc ? argv[i + 1] : nullptr;
-    auto number = [&](int* out) { return next != nullptr && ParseNumber(argv[++i], out); };
-    const std::string needsNumber = a + " needs a number";
+    const bool hasValue = i + 1 < argc;
+    auto value = [&]() { return std::string(argv[++i]); };
+    auto number = [&](long lo, long hi, int* out) { return ParseNumber(value(), lo, hi, out); };
     if (a == "--json") o->json = true;
     else if (a == "--help" || a == "-h") o->help = true;
     else if (a == "--version") o->version = true;
     else if (a == "--trace") o->trace = true;
     else if (a == "--all") o->all = true;
+    else if (a == "--ask") o->ask = true;
     else if (a == "--allow-unstable") o->allowUnstable = true;
     else if (a == "--watch") o->watch = true;
-    else if (a == "--lib" && next) o->lib = argv[++i];
-    else if (a == "--locale" && next) o->locale = argv[++i];
-    else if (a == "--tcp" && next) {
-      const std::string target = argv[++i];
-      const size_t colon = target.rfind(':');
-      if (colon == std::string::npos || !ParseNumber(target.c_str() + colon + 1, &o->tcpPort))
-        return "--tcp needs HOST:PORT, not '" + target + "'";
-      o->tcpHost = target.substr(0, colon);
-    } else if (a == "--com") { if (!number(&o->com)) return needsNumber; }
-    else if (a == "--attrs") { if (!number(&o->attrs)) return needsNumber; }
-    else if (a == "--unit") { if (!number(&o->unit)) return needsNumber; }
-    else if (a == "--interval") { if (!number(&o->intervalMs)) return needsNumber; }
-    else if (a == "--count") { if (!number(&o->count)) return needsNumber; }
-    else if (a[0] != '-' && o->command.empty()) o->command = a;
-    else return "unexpected argument '" + a + "'";
+    else if (a == "--lib" || a == "--locale" || a == "--tcp" || a == "--com" || a == "--attrs" || a == "--unit" ||
+             a == "--interval" || a == "--count") {
+      if (!hasValue) return a + " needs a value";
+      if (a == "--lib") o->lib = value();
+      else if (a == "--locale") o->locale = value();
+      else if (a == "--tcp") {
+        o->tcp.emplace_back();
+        const std::string wrong = ParseTcp(value(), &o->tcp.back());
+        if (!wrong.empty()) return wrong;
+      } else if (a == "--com") { if (!number(1, 256, &o->com)) return Range(a, 1, 256); }
+      else if (a == "--attrs") { attrsGiven = true; if (!number(0, 1, &o->attrs)) return Range(a, 0, 1); }
+      else if (a == "--unit") { if (!number(0, 4, &o->unit)) return Range(a, 0, 4); }
+      else if (a == "--interval") { intervalGiven = true; if (!number(1, kMaxIntervalMs, &o->intervalMs)) return Range(a, 1, kMaxIntervalMs); }
+      else if (!number(1, kMaxCount, &o->count)) return Range(a, 1, kMaxCount);
+    } else if (a[0] != '-' && o->command.empty()) {
+      o->command = a;
+      if (!Known(a)) return "unknown command '" + a + "'";
+    } else if (a[0] == '-') {
+      return "unknown option '" + a + "'";
+    } else {
+      return "unexpected argument '" + a + "' after the command '" + o->command + "'";
+    }
   }
   if (o->help || o->version) return "";
   if (o->command.empty()) return "no command";
-  for (const char* known : {"describe", "settings", "actions", "ports", "weight", "test"}) {
-    if (o->command == known) return "";
-  }
-  return "unknown command '" + o->command + "'";
+  return Conflicts(*o, intervalGiven, attrsGiven);
 }
 
 }  // namespace host

@@ -16,6 +16,7 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <locale.h>
 #include <unistd.h>
 #endif
 
@@ -23,14 +24,15 @@
 #include "cli_options.h"
 #include "pesolan_version.h"
 #include "ports.h"
-#include "trace_echo.h"
+#include "explain.h"
+#include "trace_tap.h"
 #include "utf.h"
 
 using namespace host;
 
 namespace {
 
-const char* const kUnitNames[] = {"", " mg", " g", " kg", " t"};
+const char* const kUnitSymbols[] = {"", "mg", "g", "kg", "t"};
 
 std::string DefaultLibrary() {
 #if defined(_WIN32)
@@ -64,50 +66,84 @@ std::string Number(double value) {
 
 std::string JsonText(const std::string& utf8) { return JsonString(Utf16(utf8)); }
 
-// An error: with --json a JSON object on stdout (code: the driver error
-// number, 0 when the error is not the driver's), else a line on stderr.
+// An error that is not the driver's: with --json a JSON object on stdout
+// (code 0), else a line on stderr; a usage error points to --help.
 int Error(const Options& o, int status, const std::string& message) {
   if (o.json) {
     std::printf("{\"ok\":false,\"code\":0,\"message\":%s}\n", JsonText(message).c_str());
   } else {
-    std::fprintf(stderr, "pesolan: %s\n", message.c_str());
+    std::fprintf(stderr, "pesolan: %s%s\n", message.c_str(), status == 2 ? " (pesolan --help shows the usage)" : "");
   }
   return status;
 }
 
+// Whether the system has the locale: the driver would take any name and
+// quietly keep the one it had.
+bool LocaleExists(const std::string& name) {
+#if defined(_WIN32)
+  _locale_t l = _create_locale(LC_ALL, name.c_str());
+  if (l != nullptr) _free_locale(l);
+#else
+  locale_t l = newlocale(LC_ALL_MASK, name.c_str(), static_cast<locale_t>(nullptr));
+  if (l != static_cast<locale_t>(nullptr)) freelocale(l);
+#endif
+  return l != nullptr;
+}
+
 class Session {
  public:
-  Session(Library& lib, const Options& o) : o_(o), component_(lib, &memory_, &connection_, Utf16(o.locale)) {
-    if (o.trace) trace_ = std::make_unique<TraceEcho>();
-  }
+  Session(Library& lib, const Options& o)
+      : o_(o), tap_(o.trace), component_(lib, &memory_, &connection_, Utf16(o.locale)) {}
   bool ok() { return component_.ok(); }
 
+  // Calls a driver method, noting where its trace begins and ends.
   CallResult Call(const std::u16string& method, std::vector<Arg> args) {
+    tap_.Mark();
     CallResult r = component_.Call(method, std::move(args));
-    if (trace_) trace_->Echo();
+    tap_.Mark();
     return r;
   }
 
   // Sets the channel and reading parameters; a message when refused.
   std::string Configure() {
-    const bool tcp = !o_.tcpHost.empty();
-    if (!tcp && o_.com == 0) return "choose a channel: --tcp HOST:PORT or --com N";
+    const bool tcp = o_.tcpChannel();
     std::vector<std::pair<std::u16string, Arg>> params = {
         {u"Prm_Connect", Arg::Int(tcp ? 1 : 0)},
         {u"Prm_Unit", Arg::Int(o_.unit)},
         {u"Prm_NoStable", Arg::Int(o_.allowUnstable ? 1 : 0)},
     };
     if (tcp) {
-      params.push_back({u"Prm_IP", Arg::Text(Utf16(o_.tcpHost))});
-      params.push_back({u"Prm_TcpPort", Arg::Int(o_.tcpPort)});
+      params.push_back({u"Prm_IP", Arg::Text(Utf16(o_.tcp[0].host))});
+      params.push_back({u"Prm_TcpPort", Arg::Int(o_.tcp[0].port)});
     } else {
       params.push_back({u"Prm_RsPort", Arg::Int(o_.com)});
       params.push_back({u"Prm_ConnAttrs", Arg::Int(o_.attrs)});
     }
     for (auto& p : params) {
-      if (!Call(u"SetParameter", {Arg::Text(p.first), p.second}).ok()) return "the driver refused " + Utf8(p.first);
+      if (Call(u"SetParameter", {Arg::Text(p.first), p.second}).ok()) continue;
+      if (p.first == u"Prm_IP") {
+        return "--tcp '" + o_.tcp[0].host + "': the driver takes a host of at most 15 characters (an IPv4 address)";
+      }
+      return "the driver refused " + Utf8(p.first);
     }
     return "";
+  }
+
+  // Why the last call failed, as far as its trace tells.
+  Cause CauseOf(int code) {
+    const std::vector<std::string> trace = tap_.LastCall();
+    const int held = HeldPort(trace);
+    return Explain(code, trace, held > 0 ? LookAtPort(held).detail : "");
+  }
+
+  // The unit and stability of the weight just read. The trace is read only
+  // when the options leave them open: the unit as on the scale, or
+  // unstable weights allowed.
+  void Describe(std::string* symbol, bool* stable) {
+    const bool known = o_.unit >= 1 && o_.unit <= 4;
+    const ParsedLine line = known && !o_.allowUnstable ? ParsedLine{} : LastParsed(tap_.LastCall());
+    *symbol = known ? kUnitSymbols[o_.unit] : line.unit;
+    *stable = !line.found || line.stable;
   }
 
   // The driver's last error number and message.
@@ -117,22 +153,27 @@ class Session {
     return r.result.vt == host::VT_I4 ? r.result.lVal : 0;
   }
 
+  // The driver's number and message, then the cause and the next step.
   int ReportError() {
     std::u16string message;
     const int code = LastError(&message);
+    const Cause cause = CauseOf(code);
     if (o_.json) {
-      std::printf("{\"ok\":false,\"code\":%d,\"message\":%s}\n", code, JsonString(message).c_str());
+      std::printf("{\"ok\":false,\"code\":%d,\"message\":%s,\"cause\":%s,\"next\":%s}\n", code,
+                  JsonString(message).c_str(), JsonText(cause.why).c_str(), JsonText(cause.next).c_str());
     } else {
       std::printf("error %d: %s\n", code, Utf8(message).c_str());
+      if (!cause.why.empty()) std::printf("cause: %s\n", cause.why.c_str());
+      std::printf("next: %s\n", cause.next.c_str());
     }
     return 1;
   }
 
   const Options& o_;
+  TraceTap tap_;
   MemoryManager memory_;
   Connection connection_;
   Component component_;
-  std::unique_ptr<TraceEcho> trace_;
 };
 
 int Document(Session& s, const char16_t* method, const char* key) {
@@ -161,11 +202,15 @@ int Weight(Session& s) {
   int status = 0;
   for (int n = 0;; ++n) {
     const CallResult r = s.Call(u"GetWeight", {Arg::Text(id), Arg::Empty()});
+    std::string symbol;
+    bool stable = true;
+    if (r.ok()) s.Describe(&symbol, &stable);
     if (r.ok() && s.o_.json) {
-      std::printf("{\"ok\":true,\"weight\":%s,\"unit\":%d}\n", Number(r.args[1].dblVal).c_str(), s.o_.unit);
+      std::printf("{\"ok\":true,\"weight\":%s,\"unit\":%d,\"symbol\":%s,\"stable\":%s}\n",
+                  Number(r.args[1].dblVal).c_str(), s.o_.unit, JsonText(symbol).c_str(), stable ? "true" : "false");
     } else if (r.ok()) {
-      std::printf("%s%s\n", Number(r.args[1].dblVal).c_str(),
-                  kUnitNames[s.o_.unit >= 0 && s.o_.unit <= 4 ? s.o_.unit : 0]);
+      std::printf("%s%s%s%s\n", Number(r.args[1].dblVal).c_str(), symbol.empty() ? "" : " ", symbol.c_str(),
+                  stable ? "" : " unstable");
     } else {
       status = s.ReportError();
     }
@@ -182,12 +227,17 @@ int Test(Session& s) {
   if (!refused.empty()) return Error(s.o_, 2, refused);
   const CallResult r = s.Call(u"DeviceTest", {Arg::Empty(), Arg::Empty()});
   const std::u16string report = r.argTexts.empty() ? std::u16string() : r.argTexts[0];
+  if (!r.ok()) {
+    // The report is the driver's message; the number and cause come with it.
+    if (!s.o_.json) std::printf("%s\n", Utf8(report).c_str());
+    return s.ReportError();
+  }
   if (s.o_.json) {
-    std::printf("{\"ok\":%s,\"report\":%s}\n", r.ok() ? "true" : "false", JsonString(report).c_str());
+    std::printf("{\"ok\":true,\"report\":%s}\n", JsonString(report).c_str());
   } else {
     std::printf("%s\n", Utf8(report).c_str());
   }
-  return r.ok() ? 0 : 1;
+  return 0;
 }
 
 int Ports(const Options& o) {
@@ -289,15 +339,17 @@ int main(int argc, char** argv) {
   SetConsoleOutputCP(CP_UTF8);
 #endif
   Options o;
-  const std::string wrong = ParseArgs(argc, argv, &o);
+  std::string wrong = ParseArgs(argc, argv, &o);
   if (o.help) {
-    std::fputs(kUsage, stdout);
+    if (o.json) {
+      std::printf("{\"ok\":true,\"usage\":%s}\n", JsonText(kUsage).c_str());
+    } else {
+      std::fputs(kUsage, stdout);
+    }
     return 0;
   }
-  if (!wrong.empty()) {
-    if (!o.json) std::fputs(kUsage, stderr);
-    return Error(o, 2, wrong);
-  }
+  if (wrong.empty() && !LocaleExists(o.locale)) wrong = "--locale '" + o.locale + "': the system has no such locale";
+  if (!wrong.empty()) return Error(o, 2, wrong);
   const std::string path = o.lib.empty() ? DefaultLibrary() : o.lib;
   if (o.version) return Version(o, path);
   if (o.command == "ports") return Ports(o);

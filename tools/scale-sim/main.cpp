@@ -50,20 +50,21 @@ constexpr size_t kFloodQueued = 1 << 20;
 std::atomic<bool> g_stop{false};
 std::atomic<bool> g_switch{false};
 
-void Usage() {
-  std::fputs(
-      "usage: scale-sim [--tcp [PORT]] [--host ADDR] [--pty]\n"
-      "                 [--mode stream|request|silent|junk-short|junk-long]\n"
-      "                 [--weight TEXT] [--unit kg|g|t] [--unstable N] [--line TEXT]...\n"
-      "                 [--interval MS] [--wire-speed] [--drip MS]\n"
-      "                 [--enq-reply ack|nak|none] [--reply-bytes N]\n"
-      "                 [--stop-after BYTES] [--disconnect-after BYTES]\n"
-      "                 [--reset-on-request] [--flood] [--received FILE]\n"
-      "                 [--sent FILE] [--control] [--lifetime SECONDS]\n"
-      "SIGUSR1 switches between stream and request mode.\n"
-      "Prints 'tcp HOST PORT' and/or 'pty PATH', then serves.\n",
-      stderr);
-}
+const char* const kUsage =
+    "usage: scale-sim [--tcp [PORT]] [--host ADDR] [--pty]\n"
+    "                 [--mode stream|request|silent|junk-short|junk-long]\n"
+    "                 [--weight NUMBER] [--unit kg|g|t] [--unstable N] [--line TEXT]...\n"
+    "                 [--interval MS] [--wire-speed] [--drip MS]\n"
+    "                 [--enq-reply ack|nak|none] [--reply-bytes N]\n"
+    "                 [--stop-after BYTES] [--disconnect-after BYTES]\n"
+    "                 [--reset-on-request] [--flood] [--received FILE]\n"
+    "                 [--sent FILE] [--control] [--lifetime SECONDS]\n"
+    "--tcp: PORT 0..65535, 0 or none for any free port; --lifetime: 300 unless given,\n"
+    "then scale-sim says so on stderr and ends.\n"
+    "SIGUSR1 switches between stream and request mode.\n"
+    "Prints 'tcp HOST PORT' and/or 'pty PATH', then serves.\n"
+    "exit status: 0 when its lifetime ends or on SIGINT or SIGTERM, 1 when it cannot\n"
+    "listen or make a pseudo-terminal, 2 usage\n";
 
 bool ParseMode(const std::string& v, Options* o) {
   if (v == "stream") o->scale.mode = sim::Mode::Stream;
@@ -75,15 +76,42 @@ bool ParseMode(const std::string& v, Options* o) {
   return true;
 }
 
-bool ParseArgs(int argc, char** argv, Options* o) {
+// A whole number within lo..hi, with nothing around it.
+template <typename T>
+bool Number(const std::string& text, long long lo, long long hi, T* out) {
+  if (text.empty() || text.size() > 12 || text.find_first_not_of("-0123456789") != std::string::npos) return false;
+  char* end = nullptr;
+  const long long v = std::strtoll(text.c_str(), &end, 10);
+  if (*end != '\0' || v < lo || v > hi) return false;
+  *out = static_cast<T>(v);
+  return true;
+}
+
+// A weight as a scale shows it: an optional minus, digits, at most one point.
+bool IsWeight(const std::string& w) {
+  const size_t digits = w.find_first_not_of('-');
+  if (digits > 1 || w.size() > 10 || digits == w.size()) return false;
+  if (w.find_first_not_of("0123456789.", digits) != std::string::npos) return false;
+  return std::count(w.begin(), w.end(), '.') <= 1 && w.find_first_of("0123456789") != std::string::npos;
+}
+
+std::string Range(const std::string& option, long long lo, long long hi) {
+  return option + " needs a whole number from " + std::to_string(lo) + " to " + std::to_string(hi);
+}
+
+// Empty, or what is wrong with the arguments in one line.
+std::string ParseArgs(int argc, char** argv, Options* o, bool* help) {
+  constexpr long long kMany = 1000000000;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     const bool hasValue = i + 1 < argc;
     const std::string v = hasValue ? argv[i + 1] : "";
     auto take = [&] { ++i; return v; };
-    if (a == "--tcp") {
+    if (a == "--help" || a == "-h") {
+      *help = true;
+    } else if (a == "--tcp") {
       o->tcp = true;
-      if (hasValue && v[0] != '-') o->port = std::atoi(take().c_str());
+      if (hasValue && v[0] != '-' && !Number(take(), 0, 65535, &o->port)) return Range("--tcp", 0, 65535);
     } else if (a == "--pty") {
       o->pty = true;
     } else if (a == "--reset-on-request") {
@@ -94,20 +122,28 @@ bool ParseArgs(int argc, char** argv, Options* o) {
       o->control = true;
     } else if (a == "--wire-speed") {
       o->byteGapUs = 1042;  // ten bits at 9600 baud
+    } else if (a.compare(0, 2, "--") != 0) {
+      return "unexpected argument '" + a + "'";
     } else if (!hasValue) {
-      return false;
+      return a + " needs a value";
     } else if (a == "--host") o->host = take();
-    else if (a == "--mode") { if (!ParseMode(take(), o)) return false; }
-    else if (a == "--weight") o->scale.weight = take();
-    else if (a == "--unit") o->scale.unit = take();
-    else if (a == "--unstable") o->scale.unstableLines = std::atoi(take().c_str());
+    else if (a == "--mode") { if (!ParseMode(take(), o)) return "--mode is stream, request, silent, junk-short or junk-long"; }
+    else if (a == "--weight") { if (!IsWeight(o->scale.weight = take())) return "--weight '" + v + "' is no number"; }
+    else if (a == "--unit") {
+      o->scale.unit = take();
+      if (o->scale.unit != "kg" && o->scale.unit != "g" && o->scale.unit != "t") return "--unit is kg, g or t";
+    }
+    else if (a == "--unstable") { if (!Number(take(), 0, kMany, &o->scale.unstableLines)) return Range(a, 0, kMany); }
     else if (a == "--line") o->scale.lines.push_back(take());
-    else if (a == "--interval") o->intervalMs = std::atoi(take().c_str());
-    else if (a == "--drip") o->byteGapUs = std::atol(take().c_str()) * 1000;
-    else if (a == "--reply-bytes") o->scale.replyBytes = std::atoi(take().c_str());
-    else if (a == "--stop-after") o->quitAfter = std::atol(take().c_str());
-    else if (a == "--disconnect-after") { o->quitAfter = std::atol(take().c_str()); o->disconnect = true; }
-    else if (a == "--lifetime") o->lifetimeS = std::atoi(take().c_str());
+    else if (a == "--interval") { if (!Number(take(), 1, 60000, &o->intervalMs)) return Range(a, 1, 60000); }
+    else if (a == "--drip") { if (!Number(take(), 0, 60000, &o->byteGapUs)) return Range(a, 0, 60000); o->byteGapUs *= 1000; }
+    else if (a == "--reply-bytes") { if (!Number(take(), 0, 64, &o->scale.replyBytes)) return Range(a, 0, 64); }
+    else if (a == "--stop-after") { if (!Number(take(), 0, kMany, &o->quitAfter)) return Range(a, 0, kMany); }
+    else if (a == "--disconnect-after") {
+      if (!Number(take(), 0, kMany, &o->quitAfter)) return Range(a, 0, kMany);
+      o->disconnect = true;
+    }
+    else if (a == "--lifetime") { if (!Number(take(), 1, 86400 * 7, &o->lifetimeS)) return Range(a, 1, 86400 * 7); }
     else if (a == "--received") o->received = take();
     else if (a == "--sent") o->sent = take();
     else if (a == "--enq-reply") {
@@ -115,13 +151,13 @@ bool ParseArgs(int argc, char** argv, Options* o) {
       if (r == "ack") o->scale.enqReply = sim::EnqReply::Ack;
       else if (r == "nak") o->scale.enqReply = sim::EnqReply::Nak;
       else if (r == "none") o->scale.enqReply = sim::EnqReply::None;
-      else return false;
+      else return "--enq-reply is ack, nak or none";
     } else {
-      return false;
+      return "unknown option '" + a + "'";
     }
   }
   if (!o->tcp && !o->pty) o->tcp = true;
-  return true;
+  return "";
 }
 
 // One peer of the scale: a TCP client or the pseudo-terminal.
@@ -168,6 +204,7 @@ class Server {
       for (auto& p : peers_) Produce(*p);
       Reap();
     }
+    if (!g_stop) std::fprintf(stderr, "scale-sim: its lifetime of %d s has ended (--lifetime)\n", o_.lifetimeS);
   }
 
  private:
@@ -355,7 +392,10 @@ class Server {
     for (const auto& p : peers_) {
       if (Quit(*p)) continue;
       if (!p->out.empty()) wait = std::min(wait, std::chrono::duration_cast<Micros>(p->nextByte - now));
-      if (o_.scale.mode == sim::Mode::Stream)
+      // The next line is queued only once the last has gone: while a peer
+      // that does not read holds it up, the line falls due in the past, and
+      // counting it would never let the loop sleep.
+      if (o_.scale.mode == sim::Mode::Stream && p->out.empty())
         wait = std::min(wait, std::chrono::duration_cast<Micros>(p->nextLine - now));
     }
     return wait.count() < 0 ? 0 : static_cast<long>(wait.count());
@@ -376,8 +416,14 @@ void OnSwitch() { g_switch = true; }
 
 int main(int argc, char** argv) {
   Options o;
-  if (!ParseArgs(argc, argv, &o)) {
-    Usage();
+  bool help = false;
+  const std::string wrong = ParseArgs(argc, argv, &o, &help);
+  if (help) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (!wrong.empty()) {
+    std::fprintf(stderr, "scale-sim: %s (scale-sim --help shows the usage)\n", wrong.c_str());
     return 2;
   }
   if (!sim::io::Start()) return 1;

@@ -1,0 +1,108 @@
+#include "explain.h"
+
+#include <cstdlib>
+
+namespace host {
+namespace {
+
+// "127.0.0.1:4000 +200 ms sent 05 ENQ" -> "sent 05 ENQ"
+std::string EventOf(const std::string& line) {
+  const size_t ms = line.find(" ms ");
+  return ms == std::string::npos ? line : line.substr(ms + 4);
+}
+
+bool Begins(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
+bool Has(const std::string& text, const char* part) { return text.find(part) != std::string::npos; }
+
+// The last event that begins with prefix; empty when none does.
+std::string Last(const std::vector<std::string>& trace, const char* prefix) {
+  for (auto line = trace.rbegin(); line != trace.rend(); ++line) {
+    const std::string event = EventOf(*line);
+    if (Begins(event, prefix)) return event;
+  }
+  return "";
+}
+
+const char* const kFind = "pesolan find listens on every free port with both line settings";
+
+Cause TcpCause(const std::string& event) {
+  Cause c{event, "check the address and the port number, and that the scale (or its network adapter) is on"};
+  if (Has(event, "does not resolve")) c.next = "check the host name, or give the scale's IP address";
+  if (Has(event, "refused")) {
+    c.next = "nothing listens at that port: check the port number in the scale's network settings";
+  }
+  if (Has(event, "timed out") || Has(event, "unreachable")) {
+    c.next = "check the network between here and the scale (cable, address, firewall)";
+  }
+  return c;
+}
+
+Cause SerialOpenCause(const std::string& event, const std::string& held) {
+  Cause c{event, std::string("check the COM number; pesolan ports lists the ports there are, and ") + kFind};
+  if (Has(event, "held by another program")) {
+    if (!held.empty()) c.why += " (" + held + ")";
+    c.next = "close the program that holds the port, or read the scale through it";
+  } else if (Has(event, "ermission")) {
+    c.next = "the user may not open the port: pesolan ports says which group to join";
+  } else if (Has(event, "No such file") || Has(event, "cannot find")) {
+    c.next = "the port does not exist: check the cable or adapter; pesolan ports lists the ports there are";
+  }
+  return c;
+}
+
+}  // namespace
+
+ParsedLine LastParsed(const std::vector<std::string>& trace) {
+  ParsedLine p;
+  const std::string event = Last(trace, "parsed: ");
+  if (event.empty()) return p;
+  // "parsed: stable 12.345 kg", "parsed: unstable 1500 g", "parsed: stable 7 as on the scale"
+  p.found = true;
+  p.stable = Begins(event, "parsed: stable ");
+  const size_t value = event.find(' ', 8);
+  const size_t unit = value == std::string::npos ? value : event.find(' ', value + 1);
+  if (unit != std::string::npos) p.unit = event.substr(unit + 1);
+  if (p.unit == "as on the scale" || p.unit == "?") p.unit.clear();
+  return p;
+}
+
+int HeldPort(const std::vector<std::string>& trace) {
+  const std::string event = Last(trace, "cannot open COM");
+  if (event.empty() || !Has(event, "held by another program")) return 0;
+  return std::atoi(event.c_str() + std::string("cannot open COM").size());
+}
+
+Cause Explain(int code, const std::vector<std::string>& trace, const std::string& held) {
+  std::string event;
+  if (!(event = Last(trace, "cannot connect to ")).empty()) return TcpCause(event);
+  if (!(event = Last(trace, "TCP port ")).empty()) return {event, "give a port from 1 to 65535"};
+  if (!(event = Last(trace, "cannot open COM")).empty()) return SerialOpenCause(event, held);
+  if (!(event = Last(trace, "the port refuses ")).empty()) {
+    return {event, "the port cannot take this line setting: try the other one (--attrs 0 or 1)"};
+  }
+  if (!(event = Last(trace, "the channel is not open")).empty() || !Last(trace, "send failed").empty()) {
+    return {"the channel is closed: the scale hung up, or the connection broke",
+            "Close the device and Open it again (the platform: Отключить, then Подключить)"};
+  }
+  if (code == 110) {
+    return {"the weight is not stable yet", "wait for the scale to settle, or allow unstable weights (--allow-unstable)"};
+  }
+  if (code == 103) return {"the system has no serial port", "connect the scale's cable or adapter; pesolan ports --all"};
+  if (code == 108) {
+    return {"the scale sent a line the driver does not take as a weight (a weight too large, or no weight line)",
+            "pesolan --trace shows the line"};
+  }
+  if (!(event = Last(trace, "48 bytes without a weight line")).empty() || Has(Last(trace, "the reply is not"), "reply")) {
+    return {"the scale sends bytes that form no weight line (" + (event.empty() ? "the reply is not a weight line" : event) + ")",
+            std::string("check the line setting (--attrs 0: 8 data bits, no parity; 1: 7 data bits, even parity) "
+                        "and that the scale is set to send weights; ") + kFind};
+  }
+  if (code == 106) {
+    return {"nothing came from the scale: no stream, and no answer to ENQ or ENQ DC1",
+            std::string("check the cable (RS-232 to a computer takes a null-modem cable), that the scale is on, and "
+                        "that it streams or answers requests; ") + kFind};
+  }
+  return {"", "pesolan --trace shows the whole dialogue with the scale"};
+}
+
+}  // namespace host

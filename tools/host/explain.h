@@ -1,0 +1,33 @@
+#pragma once
+// What the library's trace tells about a reading: the unit and stability of
+// a weight, and, when a reading or an open fails, its cause and what to do
+// next, for the person at the scale.
+
+#include <string>
+#include <vector>
+
+namespace host {
+
+// The last weight line the trace shows parsed.
+struct ParsedLine {
+  bool found = false;
+  bool stable = true;
+  std::string unit;  // "g", "kg", ...; empty when the scale named none
+};
+
+ParsedLine LastParsed(const std::vector<std::string>& trace);
+
+struct Cause {
+  std::string why;   // empty when the trace does not tell
+  std::string next;  // what to try
+};
+
+// The cause of a failure with driver error code, from the trace lines of
+// the failed call. held: who holds a serial port, when the trace says it is
+// held (the caller asks the system).
+Cause Explain(int code, const std::vector<std::string>& trace, const std::string& held);
+
+// The COM number of a port the trace says is held by another program; 0.
+int HeldPort(const std::vector<std::string>& trace);
+
+}  // namespace host

@@ -1,0 +1,158 @@
+#include "trace_tap.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace host {
+namespace {
+
+// The path of the living TraceTap's own file, for a signal handler to remove.
+char g_removeOnSignal[4096];
+
+// A new empty file of our own; empty when none can be made.
+std::string MakeTraceFile() {
+#if defined(_WIN32)
+  char dir[MAX_PATH], path[MAX_PATH];
+  if (GetTempPathA(sizeof dir, dir) == 0 || GetTempFileNameA(dir, "pes", 0, path) == 0) return "";
+  return path;
+#else
+  const char* tmp = std::getenv("TMPDIR");
+  std::string path = std::string(tmp != nullptr && tmp[0] != '\0' ? tmp : "/tmp") + "/pesolan-trace.XXXXXX";
+  const int fd = mkstemp(&path[0]);
+  if (fd < 0) return "";
+  close(fd);
+  return path;
+#endif
+}
+
+void PointTraceAt(const std::string& path) {
+#if defined(_WIN32)
+  SetEnvironmentVariableA("PESOLAN_TRACE", path.c_str());
+#else
+  setenv("PESOLAN_TRACE", path.c_str(), 1);
+#endif
+}
+
+// A file the user named is read only while it is a regular file: a FIFO or
+// a device named there is never opened (opening a FIFO would wait).
+FILE* OpenRegular(const std::string& path) {
+#if defined(_WIN32)
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)))
+    return nullptr;
+  return std::fopen(path.c_str(), "rb");
+#else
+  const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  struct stat st{};
+  if (fd < 0) return nullptr;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    return nullptr;
+  }
+  FILE* f = fdopen(fd, "rb");
+  if (f == nullptr) close(fd);
+  return f;
+#endif
+}
+
+// "2026-12-07 15:30:01.123 COM65 +12 ms sent 05 ENQ" -> "COM65 +12 ms sent 05 ENQ"
+std::string WithoutDateAndTime(const char* line) {
+  const char* rest = line;
+  for (int field = 0; field < 2; ++field) {
+    const char* space = std::strchr(rest, ' ');
+    if (space == nullptr) return line;
+    rest = space + 1;
+  }
+  return rest;
+}
+
+}  // namespace
+
+void RemoveTraceFileNow() {
+  if (g_removeOnSignal[0] == '\0') return;
+#if defined(_WIN32)
+  DeleteFileA(g_removeOnSignal);
+#else
+  unlink(g_removeOnSignal);
+#endif
+}
+
+TraceTap::TraceTap(bool echo) : echo_(echo) {
+  const char* named = std::getenv("PESOLAN_TRACE");
+  if (named != nullptr && named[0] != '\0') {
+    path_ = named;
+    return;
+  }
+  path_ = MakeTraceFile();
+  if (path_.empty()) return;
+  own_ = true;
+  if (path_.size() < sizeof g_removeOnSignal) path_.copy(g_removeOnSignal, path_.size());
+  PointTraceAt(path_);
+}
+
+TraceTap::~TraceTap() {
+  if (!own_) return;
+  g_removeOnSignal[0] = '\0';
+  std::remove(path_.c_str());
+}
+
+long TraceTap::Size() const {
+#if defined(_WIN32)
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (path_.empty() || !GetFileAttributesExA(path_.c_str(), GetFileExInfoStandard, &data) ||
+      (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)))
+    return -1;
+  return static_cast<long>(data.nFileSizeLow);
+#else
+  struct stat st{};
+  if (path_.empty() || lstat(path_.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+  return static_cast<long>(st.st_size);
+#endif
+}
+
+void TraceTap::Mark() {
+  const long size = Size();
+  // The file grew since the last mark: that is the last call's trace (a
+  // file that shrank was rolled over, and is read from its start).
+  if (mark_ >= 0 && size > mark_) {
+    callFrom_ = mark_;
+    callTo_ = size;
+  } else if (mark_ > size && size > 0) {
+    callFrom_ = 0;
+    callTo_ = size;
+  }
+  const bool grew = size > 0 && size != mark_;
+  mark_ = size < 0 ? 0 : size;
+  if (echo_ && grew) {
+    for (const std::string& line : Read(callFrom_, callTo_)) std::fprintf(stderr, "%s\n", line.c_str());
+    std::fflush(stderr);
+  }
+}
+
+std::vector<std::string> TraceTap::LastCall() { return Read(callFrom_, callTo_); }
+
+std::vector<std::string> TraceTap::Read(long from, long to) const {
+  std::vector<std::string> lines;
+  if (to <= from) return lines;
+  FILE* f = OpenRegular(path_);
+  if (f == nullptr) return lines;
+  if (std::fseek(f, from, SEEK_SET) == 0) {
+    char line[1024];
+    while (std::ftell(f) < to && std::fgets(line, sizeof line, f) != nullptr) {
+      lines.push_back(WithoutDateAndTime(line));
+      if (!lines.back().empty() && lines.back().back() == '\n') lines.back().pop_back();
+    }
+  }
+  std::fclose(f);
+  return lines;
+}
+
+}  // namespace host
