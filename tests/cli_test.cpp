@@ -393,6 +393,110 @@ TEST(CliPorts, EveryHolderCountsAndItsNameIsShownEscaped) {
   EXPECT_EQ(r.out.find('\x1b'), std::string::npos) << "no escape sequence reaches the terminal";
 }
 
+// ---- find ---------------------------------------------------------------------
+
+// The files each scale-sim writes what it received to, in a folder of the test's.
+struct Received {
+  Received() {
+    char made[] = "/tmp/pesolan-find-test.XXXXXX";
+    if (mkdtemp(made) != nullptr) dir = made;
+  }
+  ~Received() {
+    for (const std::string& f : files) std::remove(f.c_str());
+    rmdir(dir.c_str());
+  }
+  std::string File(const std::string& name) {
+    files.push_back(dir + "/" + name);
+    return files.back();
+  }
+  std::string dir;
+  std::vector<std::string> files;
+};
+
+TEST(CliFind, EveryPortIsToldWithinFourSecondsAndNothingIsSentUnlessAsked) {
+  REQUIRE_PRIVATE_DEV();
+  Received received;
+  SimProcess stream({"--pty", "--received", received.File("stream")});
+  SimProcess request({"--pty", "--mode", "request", "--weight", "1500", "--unit", "g", "--received",
+                      received.File("request")});
+  SimProcess silent({"--pty", "--mode", "silent", "--received", received.File("silent")});
+  SimProcess junk({"--pty", "--mode", "junk-long", "--received", received.File("junk")});
+  SimProcess held({"--pty", "--received", received.File("held")});
+  using testing_support::PlacedPty;
+  const PlacedPty ports[] = {PlacedPty(stream.ptyPath(), 65), PlacedPty(request.ptyPath(), 66),
+                             PlacedPty(silent.ptyPath(), 67), PlacedPty(junk.ptyPath(), 68),
+                             PlacedPty(held.ptyPath(), 69)};
+  for (const auto& p : ports) ASSERT_TRUE(p.ok());
+  const int holder = open("/dev/ttyUSB4", O_RDWR | O_NOCTTY);
+  ASSERT_GE(holder, 0);
+
+  testing_support::Stopwatch watch;
+  Outcome r = Pesolan("find");
+  EXPECT_LT(watch.ms(), 4000);
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(PortLine(r.out, 65).find("stream scale: 12.345 kg stable, clean weight lines with --attrs 0"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(PortLine(r.out, 66).find("silent (nothing sent to it"), std::string::npos) << r.out;
+  EXPECT_NE(PortLine(r.out, 67).find("silent"), std::string::npos) << r.out;
+  EXPECT_NE(PortLine(r.out, 67).find("the port refuses --attrs 1"), std::string::npos) << "a pty takes no 7E1";
+  EXPECT_NE(PortLine(r.out, 68).find("bytes that are no weight lines with --attrs 0 (9600 8N1): 3F 3F 20"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(PortLine(r.out, 69).find("in use: "), std::string::npos) << r.out;
+  EXPECT_NE(PortLine(r.out, 69).find("(pid " + std::to_string(getpid()) + ")"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("For the platform:\n  Prm_Connect = 0, Prm_RsPort = 65, Prm_ConnAttrs = 0\n"),
+            std::string::npos)
+      << r.out;
+  for (const std::string& f : received.files) EXPECT_EQ(FileText(f), "") << f << ": find sent it something";
+
+  r = Pesolan("find --ask");
+  EXPECT_NE(PortLine(r.out, 66).find("request scale (ENQ, then DC1): 1500 g, with --attrs 0"), std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("Prm_Connect = 0, Prm_RsPort = 66, Prm_ConnAttrs = 0"), std::string::npos) << r.out;
+  EXPECT_EQ(FileText(received.files[4]), "") << "a held port is never opened, asked or not";
+
+  r = Pesolan("--json find");
+  EXPECT_EQ(r.out.rfind("{\"ok\":true,\"found\":1,\"ports\":[{\"com\":65,\"device\":\"/dev/ttyUSB0\","
+                        "\"state\":\"stream\",\"attrs\":0,\"weight\":\"12.345\",\"unit\":\"kg\",\"stable\":true}",
+                        0),
+            0u)
+      << r.out;
+  EXPECT_NE(r.out.find("\"parameters\":[\"Prm_Connect = 0, Prm_RsPort = 65, Prm_ConnAttrs = 0\"]}"),
+            std::string::npos)
+      << r.out;
+  close(holder);
+}
+
+TEST(CliFind, ATcpAddressIsToldAStreamFromARequestScale) {
+  SimProcess stream({"--tcp"});
+  SimProcess request({"--tcp", "--mode", "request"});
+  SimProcess together({"--tcp", "--mode", "request", "--enq-reply", "nak"});
+  const int closed = ClosedTcpPort();
+  Outcome r = Pesolan("find " + Tcp(stream) + " " + Tcp(request) + " " + Tcp(together) +
+                      " --tcp 127.0.0.1:" + std::to_string(closed));
+  EXPECT_EQ(r.status, 0);
+  // The line of an address: "127.0.0.1:4000        scale answering by ...".
+  auto line = [&](int port) {
+    std::istringstream lines(r.out);
+    for (std::string l; std::getline(lines, l);) {
+      if (l.rfind("127.0.0.1:" + std::to_string(port) + " ", 0) == 0) return l;
+    }
+    return std::string();
+  };
+  EXPECT_NE(line(stream.port()).find(" scale answering by stream: 12.345 kg"), std::string::npos) << r.out;
+  EXPECT_NE(line(request.port()).find(" scale answering by ENQ, then DC1: 12.345 kg"), std::string::npos) << r.out;
+  EXPECT_NE(line(together.port()).find(" scale answering by ENQ DC1 together: 12.345 kg"), std::string::npos) << r.out;
+  EXPECT_NE(line(closed).find(" no scale: error 105: cannot connect"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("  Prm_Connect = 1, Prm_IP = \"127.0.0.1\", Prm_TcpPort = " + std::to_string(request.port())),
+            std::string::npos)
+      << r.out;
+
+  r = Pesolan("find --tcp 127.0.0.1:" + std::to_string(closed));
+  EXPECT_EQ(r.status, 1) << "no scale found";
+  EXPECT_NE(r.out.find("no scale found"), std::string::npos) << r.out;
+}
+
 // ---- the trace ----------------------------------------------------------------
 
 struct Event {

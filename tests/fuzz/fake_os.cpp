@@ -26,6 +26,8 @@ int g_waits = 0;
 uint32_t g_events = 0;
 int g_port = 0;  // only its address is used
 uint32_t g_receiveMs = 0;
+bool g_plugged = false;
+os::LineSettings g_scale{}, g_reader{};
 
 bool Arrived() { return !g_line.empty() && g_line.front().at <= g_now; }
 
@@ -56,6 +58,16 @@ int Take(uint8_t* buffer, int size) {
   return n;
 }
 
+// A byte the scale sent, as the port's settings receive it.
+uint8_t AsReceived(uint8_t sent) {
+  if (!g_plugged || (g_scale.byteSize == g_reader.byteSize && g_scale.parity == g_reader.parity)) return sent;
+  int ones = 0;
+  for (int bit = 0; bit < 7; ++bit) ones += (sent >> bit) & 1;
+  const bool parityBit = ones % 2 != 0;  // even parity
+  if (g_scale.byteSize == 7) return static_cast<uint8_t>((sent & 0x7F) | (parityBit ? 0x80 : 0));
+  return ((sent & 0x80) != 0) == parityBit ? static_cast<uint8_t>(sent & 0x7F) : 0;
+}
+
 int ArrivedCount() {
   int n = 0;
   for (const Arrival& a : g_line) n += a.at <= g_now ? 1 : 0;
@@ -72,6 +84,12 @@ void ResetLine() {
   g_waits = 0;
   g_events = 0;
   g_receiveMs = 0;
+  g_plugged = false;
+}
+
+void PlugSerialLine(const os::LineSettings& scale) {
+  g_plugged = true;
+  g_scale = g_reader = scale;
 }
 
 void Arrive(uint32_t at, const std::string& bytes, uint32_t gap) {
@@ -102,8 +120,15 @@ void Sleep(uint32_t ms) {
 }
 
 int ProbeSerialPorts(int32_t*) { return 0; }
-SerialPort OpenSerial(int, char*, std::size_t) { return nullptr; }
-bool ConfigureSerial(SerialPort, const LineSettings&) { return false; }
+SerialPort OpenSerial(int, char* why, std::size_t whySize) {
+  if (!g_plugged) std::snprintf(why, whySize, "virtual: nothing plugged");
+  return g_plugged ? &g_port : nullptr;
+}
+bool ConfigureSerial(SerialPort port, const LineSettings& line) {
+  if (!g_plugged) return false;
+  g_reader = line;
+  return PurgeSerial(port);
+}
 bool PurgeSerial(SerialPort) {
   uint8_t scratch[64];
   while (Take(scratch, sizeof scratch) > 0) {
@@ -118,7 +143,11 @@ bool SerialQueued(SerialPort, uint32_t* bytes) {
   *bytes = static_cast<uint32_t>(ArrivedCount());
   return true;
 }
-bool SerialReadOne(SerialPort, uint8_t* byte) { return Take(byte, 1) == 1; }
+bool SerialReadOne(SerialPort, uint8_t* byte) {
+  if (Take(byte, 1) != 1) return false;
+  *byte = AsReceived(*byte);
+  return true;
+}
 bool SerialWrite(SerialPort, const uint8_t* bytes, uint32_t count) {
   g_sent.append(reinterpret_cast<const char*>(bytes), count);
   return true;

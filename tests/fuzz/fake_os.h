@@ -33,6 +33,14 @@ int Unread();
 const std::string& Sent();
 
 os::SerialPort ScriptedPort();
+
+// A serial line for code that opens its port itself: while it is plugged,
+// OpenSerial gives the scripted port, and the scale on it speaks with the
+// settings given. A port configured otherwise receives what a UART makes of
+// the bytes: a 7E1 scale read as 8N1 shows its parity bit as the top bit
+// of each byte; an 8N1 scale read as 7E1 has its eighth bit taken for
+// parity, and a byte whose parity is wrong arrives as NUL.
+void PlugSerialLine(const os::LineSettings& scale);
 os::Socket ScriptedSocket();
 
 }  // namespace fuzzing

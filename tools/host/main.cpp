@@ -25,14 +25,14 @@
 #include "pesolan_version.h"
 #include "ports.h"
 #include "explain.h"
+#include "find.h"
+#include "session.h"
 #include "trace_tap.h"
 #include "utf.h"
 
 using namespace host;
 
 namespace {
-
-const char* const kUnitSymbols[] = {"", "mg", "g", "kg", "t"};
 
 std::string DefaultLibrary() {
 #if defined(_WIN32)
@@ -55,16 +55,6 @@ std::string DefaultLibrary() {
   }
   return name;
 }
-
-// The weight exactly as the library returned it: the shortest decimal text
-// that reads back as the same number, never in exponent form.
-std::string Number(double value) {
-  char text[64];
-  const auto end = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed);
-  return std::string(text, end.ptr);
-}
-
-std::string JsonText(const std::string& utf8) { return JsonString(Utf16(utf8)); }
 
 // An error that is not the driver's: with --json a JSON object on stdout
 // (code 0), else a line on stderr; a usage error points to --help.
@@ -90,92 +80,6 @@ bool LocaleExists(const std::string& name) {
   return l != nullptr;
 }
 
-class Session {
- public:
-  Session(Library& lib, const Options& o)
-      : o_(o), tap_(o.trace), component_(lib, &memory_, &connection_, Utf16(o.locale)) {}
-  bool ok() { return component_.ok(); }
-
-  // Calls a driver method, noting where its trace begins and ends.
-  CallResult Call(const std::u16string& method, std::vector<Arg> args) {
-    tap_.Mark();
-    CallResult r = component_.Call(method, std::move(args));
-    tap_.Mark();
-    return r;
-  }
-
-  // Sets the channel and reading parameters; a message when refused.
-  std::string Configure() {
-    const bool tcp = o_.tcpChannel();
-    std::vector<std::pair<std::u16string, Arg>> params = {
-        {u"Prm_Connect", Arg::Int(tcp ? 1 : 0)},
-        {u"Prm_Unit", Arg::Int(o_.unit)},
-        {u"Prm_NoStable", Arg::Int(o_.allowUnstable ? 1 : 0)},
-    };
-    if (tcp) {
-      params.push_back({u"Prm_IP", Arg::Text(Utf16(o_.tcp[0].host))});
-      params.push_back({u"Prm_TcpPort", Arg::Int(o_.tcp[0].port)});
-    } else {
-      params.push_back({u"Prm_RsPort", Arg::Int(o_.com)});
-      params.push_back({u"Prm_ConnAttrs", Arg::Int(o_.attrs)});
-    }
-    for (auto& p : params) {
-      if (Call(u"SetParameter", {Arg::Text(p.first), p.second}).ok()) continue;
-      if (p.first == u"Prm_IP") {
-        return "--tcp '" + o_.tcp[0].host + "': the driver takes a host of at most 15 characters (an IPv4 address)";
-      }
-      return "the driver refused " + Utf8(p.first);
-    }
-    return "";
-  }
-
-  // Why the last call failed, as far as its trace tells.
-  Cause CauseOf(int code) {
-    const std::vector<std::string> trace = tap_.LastCall();
-    const int held = HeldPort(trace);
-    return Explain(code, trace, held > 0 ? LookAtPort(held).detail : "");
-  }
-
-  // The unit and stability of the weight just read. The trace is read only
-  // when the options leave them open: the unit as on the scale, or
-  // unstable weights allowed.
-  void Describe(std::string* symbol, bool* stable) {
-    const bool known = o_.unit >= 1 && o_.unit <= 4;
-    const ParsedLine line = known && !o_.allowUnstable ? ParsedLine{} : LastParsed(tap_.LastCall());
-    *symbol = known ? kUnitSymbols[o_.unit] : line.unit;
-    *stable = !line.found || line.stable;
-  }
-
-  // The driver's last error number and message.
-  int LastError(std::u16string* message) {
-    const CallResult r = Call(u"GetLastError", {Arg::Empty()});
-    *message = r.argTexts.empty() ? std::u16string() : r.argTexts[0];
-    return r.result.vt == host::VT_I4 ? r.result.lVal : 0;
-  }
-
-  // The driver's number and message, then the cause and the next step.
-  int ReportError() {
-    std::u16string message;
-    const int code = LastError(&message);
-    const Cause cause = CauseOf(code);
-    if (o_.json) {
-      std::printf("{\"ok\":false,\"code\":%d,\"message\":%s,\"cause\":%s,\"next\":%s}\n", code,
-                  JsonString(message).c_str(), JsonText(cause.why).c_str(), JsonText(cause.next).c_str());
-    } else {
-      std::printf("error %d: %s\n", code, Utf8(message).c_str());
-      if (!cause.why.empty()) std::printf("cause: %s\n", cause.why.c_str());
-      std::printf("next: %s\n", cause.next.c_str());
-    }
-    return 1;
-  }
-
-  const Options& o_;
-  TraceTap tap_;
-  MemoryManager memory_;
-  Connection connection_;
-  Component component_;
-};
-
 int Document(Session& s, const char16_t* method, const char* key) {
   const CallResult r = s.Call(method, {Arg::Empty()});
   if (!r.ok()) return s.ReportError();
@@ -188,7 +92,7 @@ int Document(Session& s, const char16_t* method, const char* key) {
 }
 
 int Weight(Session& s) {
-  const std::string refused = s.Configure();
+  const std::string refused = s.Configure(ChannelOf(s.o_));
   if (!refused.empty()) return Error(s.o_, 2, refused);
   const CallResult opened = s.Call(u"Open", {Arg::Empty()});
   if (!opened.ok()) return s.ReportError();
@@ -223,7 +127,7 @@ int Weight(Session& s) {
 }
 
 int Test(Session& s) {
-  const std::string refused = s.Configure();
+  const std::string refused = s.Configure(ChannelOf(s.o_));
   if (!refused.empty()) return Error(s.o_, 2, refused);
   const CallResult r = s.Call(u"DeviceTest", {Arg::Empty(), Arg::Empty()});
   const std::u16string report = r.argTexts.empty() ? std::u16string() : r.argTexts[0];
@@ -293,6 +197,7 @@ int Run(Library& lib, const Options& o) {
   if (o.command == "settings") return Document(s, u"GetParameters", "settings");
   if (o.command == "actions") return Document(s, u"GetAdditionalActions", "actions");
   if (o.command == "weight") return Weight(s);
+  if (o.command == "find") return Find(s);
   return Test(s);
 }
 

@@ -1,0 +1,117 @@
+// pesolan find's listening and judgement, on a simulated serial line in
+// virtual time: which line setting a scale speaks can be tried here, where a
+// pseudo-terminal would refuse 7 data bits with parity.
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "fake_os.h"
+#include "find_listen.h"
+
+namespace {
+
+using host::Listened;
+using host::PortFinding;
+
+const os::LineSettings k8N1{9600, 0, 8, 0};
+const os::LineSettings k7E1{9600, 2, 7, 0};
+
+// A scale that streams line every 100 ms for 5 s, from virtual time 0.
+void Streams(const std::string& line) {
+  for (uint32_t at = 0; at < 5000; at += 100) fuzzing::Arrive(at, line);
+}
+
+class FindListen : public testing::Test {
+ protected:
+  void SetUp() override { fuzzing::ResetLine(); }
+};
+
+TEST_F(FindListen, A7E1ScaleIsFoundWithTheSecondSettingAndNothingIsSent) {
+  fuzzing::PlugSerialLine(k7E1);
+  Streams("ST,GS,  12.345kg\r\n");
+  const Listened l = host::ListenToPort(65);
+  EXPECT_EQ(l.openError, "");
+  ASSERT_FALSE(l.heard[0].bytes.empty());
+  bool topBit = false;
+  for (const unsigned char c : l.heard[0].bytes) topBit = topBit || c >= 0x80;
+  EXPECT_TRUE(topBit) << "read as 8N1 its parity shows as the top bit";
+  EXPECT_EQ(l.verdict.finding, PortFinding::Stream);
+  EXPECT_EQ(l.verdict.attrs, 1);
+  EXPECT_EQ(l.verdict.line.number, "12.345");
+  EXPECT_EQ(l.verdict.line.unit, "kg");
+  EXPECT_TRUE(l.verdict.line.stable);
+  EXPECT_EQ(fuzzing::Sent(), "") << "listening sends nothing";
+  EXPECT_GE(fuzzing::g_now, host::kListenMs) << "the first setting was listened to in full";
+  EXPECT_LE(fuzzing::g_now, 2 * host::kListenMs);
+}
+
+TEST_F(FindListen, An8N1ScaleIsFoundWithTheFirstSettingWhichReadsClean) {
+  fuzzing::PlugSerialLine(k8N1);
+  Streams("US,GS,   1500g\r\n");
+  const Listened l = host::ListenToPort(65);
+  EXPECT_EQ(l.verdict.finding, PortFinding::Stream);
+  EXPECT_EQ(l.verdict.attrs, 0);
+  EXPECT_EQ(l.verdict.line.number, "1500");
+  EXPECT_EQ(l.verdict.line.unit, "g");
+  EXPECT_FALSE(l.verdict.line.stable);
+  EXPECT_TRUE(l.heard[1].bytes.empty()) << "clean lines with 8N1 settle it";
+  EXPECT_LT(fuzzing::g_now, host::kListenMs) << "three clean lines end the listening early";
+
+  // Read as 7E1 the same scale arrives damaged, and 8N1 is still chosen.
+  host::Heard heard[2];
+  heard[0].bytes = std::string("ST,GS,  12.345kg\r\n") + "ST,GS,  12.345kg\r\n";
+  fuzzing::ResetLine();
+  fuzzing::PlugSerialLine(k8N1);
+  Streams("ST,GS,  12.345kg\r\n");
+  ASSERT_TRUE(os::ConfigureSerial(fuzzing::ScriptedPort(), k7E1));
+  for (uint8_t b = 0; fuzzing::g_now < 1000; fuzzing::g_now += 10) {
+    while (os::SerialReadOne(fuzzing::ScriptedPort(), &b)) heard[1].bytes += static_cast<char>(b);
+  }
+  EXPECT_NE(heard[1].bytes.find('\0'), std::string::npos) << "bytes with a wrong parity bit";
+  host::WeightLine ignored;
+  EXPECT_EQ(host::CountWeightLines(heard[1].bytes, &ignored), 0);
+  EXPECT_EQ(host::Decide(heard).attrs, 0);
+}
+
+TEST_F(FindListen, BytesThatAreNoWeightLinesSilenceAndAPortThatDoesNotOpen) {
+  fuzzing::PlugSerialLine(k8N1);
+  Streams("?? NO WEIGHT 12 lb\r\n");
+  Listened l = host::ListenToPort(65);
+  EXPECT_EQ(l.verdict.finding, PortFinding::Unknown);
+  EXPECT_GT(l.verdict.bytes, 100);
+  EXPECT_EQ(l.verdict.sample, "3F 3F 20 4E 4F 20 57 45 49 47 48 54 20 31 32 20");
+
+  fuzzing::ResetLine();
+  fuzzing::PlugSerialLine(k8N1);
+  l = host::ListenToPort(65);
+  EXPECT_EQ(l.verdict.finding, PortFinding::Silent);
+  EXPECT_EQ(fuzzing::g_now, 2 * host::kListenMs) << "each setting listened to for its whole time, no longer";
+
+  fuzzing::ResetLine();
+  l = host::ListenToPort(65);
+  EXPECT_NE(l.openError, "");
+  EXPECT_EQ(fuzzing::g_now, 0u);
+}
+
+TEST(FindDecide, WeightLinesAreWholePrintableLinesWithANumber) {
+  host::WeightLine last;
+  // The first line began before the listening: its rest is no weight line.
+  EXPECT_EQ(host::CountWeightLines("45kg\r\nST,GS,  -0.5kg\r\nUS,NT,  7\r\nST,GS, 1", &last), 2);
+  EXPECT_EQ(last.number, "7");
+  EXPECT_EQ(last.unit, "");
+  EXPECT_FALSE(last.stable);
+  EXPECT_EQ(host::CountWeightLines("ST,GS,  \xb1" "2.3kg\r\nST,GS,  kg\r\nXX,GS,  1kg\r\n", &last), 0);
+
+  host::Heard heard[2];
+  heard[0].refused = heard[1].refused = true;
+  EXPECT_EQ(host::Decide(heard).finding, PortFinding::Refused);
+  heard[1].refused = false;
+  EXPECT_EQ(host::Decide(heard).finding, PortFinding::Silent);
+  heard[1].bytes = "\x85\x91";
+  EXPECT_EQ(host::Decide(heard).finding, PortFinding::Unknown);
+  EXPECT_EQ(host::Decide(heard).attrs, 1);
+  EXPECT_EQ(host::Decide(heard).sample, "85 91");
+}
+
+}  // namespace

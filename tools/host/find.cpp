@@ -1,0 +1,241 @@
+#include "find.h"
+
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "find_listen.h"
+#include "platform/os.h"
+#include "ports.h"
+#include "utf.h"
+
+namespace host {
+namespace {
+
+const char* const kSettingNames[2] = {"9600 8N1", "9600 7E1"};
+
+struct PortReport {
+  PortState state;  // free, in use, no permission, ...
+  std::string openError;
+  Verdict verdict;
+  bool refused[2] = {false, false};  // the port would not take the setting
+  bool asked = false;  // --ask: the driver read it as a request scale
+  std::string way;
+  std::string weight;  // the driver's weight, when asked
+  int askedAttrs = 0;
+};
+
+void ListenTo(PortReport* r) {
+  const Listened l = ListenToPort(r->state.com);
+  r->openError = l.openError;
+  r->verdict = l.verdict;
+  for (int attrs = 0; attrs < 2; ++attrs) r->refused[attrs] = l.heard[attrs].refused;
+}
+
+// The way the last reading took, from its trace: "stream", "ENQ, then DC1".
+std::string WayOf(const std::vector<std::string>& trace) {
+  std::string way;
+  for (const std::string& line : trace) {
+    const size_t at = line.find(" way: ");
+    if (at != std::string::npos) way = line.substr(at + 6);
+  }
+  return way;
+}
+
+// One reading through the driver, as the platform makes it. True with the
+// way and the weight when it gave one; *failure: the cause otherwise.
+bool ReadThroughDriver(Session& s, const Channel& c, std::string* way, std::string* weight, std::string* failure) {
+  if (!s.Configure(c).empty()) return false;
+  const CallResult opened = s.Call(u"Open", {Arg::Empty()});
+  if (!opened.ok()) return false;
+  const std::u16string id = opened.argTexts[0];
+  std::u16string message;
+  int code = s.LastError(&message);
+  bool read = false;
+  if (code == 0) {
+    const CallResult r = s.Call(u"GetWeight", {Arg::Text(id), Arg::Empty()});
+    read = r.ok();
+    if (read) {
+      std::string symbol;
+      bool stable = true;
+      s.Describe(&symbol, &stable);
+      *way = WayOf(s.LastTrace());
+      *weight = Number(r.args[1].dblVal) + (symbol.empty() ? "" : " " + symbol) + (stable ? "" : " unstable");
+    } else {
+      code = s.LastError(&message);
+    }
+  }
+  if (!read) {
+    const Cause cause = s.CauseOf(code);
+    *failure = "error " + std::to_string(code) + ": " + (cause.why.empty() ? Utf8(message) : cause.why);
+  }
+  s.Call(u"Close", {Arg::Text(id)});
+  return read;
+}
+
+std::string LineWeight(const WeightLine& w) {
+  return w.number + (w.unit.empty() ? "" : " " + w.unit) + (w.stable ? " stable" : " unstable");
+}
+
+bool FoundScale(const PortReport& r) { return r.verdict.finding == PortFinding::Stream || r.asked; }
+int AttrsOf(const PortReport& r) { return r.asked ? r.askedAttrs : r.verdict.attrs; }
+
+// The port's finding in words, for the text output.
+std::string Describe(const PortReport& r) {
+  if (r.state.state != "free") return r.state.state + (r.state.detail.empty() ? "" : ": " + r.state.detail);
+  if (!r.openError.empty()) return "cannot open: " + r.openError;
+  if (r.asked) {
+    return "request scale (" + r.way + "): " + r.weight + ", with --attrs " + std::to_string(r.askedAttrs) + " (" +
+           kSettingNames[r.askedAttrs] + ")";
+  }
+  const Verdict& v = r.verdict;
+  const std::string setting = "--attrs " + std::to_string(v.attrs) + " (" + kSettingNames[v.attrs] + ")";
+  switch (v.finding) {
+    case PortFinding::Stream: return "stream scale: " + LineWeight(v.line) + ", clean weight lines with " + setting;
+    case PortFinding::Unknown:
+      return std::to_string(v.bytes) + " bytes that are no weight lines with " + setting + ": " + v.sample +
+             (v.bytes > 16 ? " ..." : "") + " (another setting or another device)";
+    case PortFinding::Refused: return "the port refuses both line settings";
+    case PortFinding::Silent: break;
+  }
+  std::string silent = "silent (nothing sent to it; --ask asks it through the driver)";
+  for (int attrs = 0; attrs < 2; ++attrs) {
+    if (r.refused[attrs]) silent += "; the port refuses --attrs " + std::to_string(attrs) + " (" + kSettingNames[attrs] + ")";
+  }
+  return silent;
+}
+
+std::string PortJson(const PortReport& r) {
+  std::string out = "{\"com\":" + std::to_string(r.state.com) + ",\"device\":" + JsonText(r.state.device);
+  if (r.state.state != "free" || !r.openError.empty()) {
+    const std::string detail = r.openError.empty() ? r.state.detail : r.openError;
+    return out + ",\"state\":" + JsonText(r.openError.empty() ? r.state.state : "cannot open") +
+           (detail.empty() ? "" : ",\"detail\":" + JsonText(detail)) + "}";
+  }
+  const Verdict& v = r.verdict;
+  if (r.asked) {
+    return out + ",\"state\":\"request\",\"attrs\":" + std::to_string(r.askedAttrs) + ",\"way\":" + JsonText(r.way) +
+           ",\"weight\":" + JsonText(r.weight) + "}";
+  }
+  switch (v.finding) {
+    case PortFinding::Stream:
+      return out + ",\"state\":\"stream\",\"attrs\":" + std::to_string(v.attrs) + ",\"weight\":" +
+             JsonText(v.line.number) + ",\"unit\":" + JsonText(v.line.unit) +
+             ",\"stable\":" + (v.line.stable ? "true" : "false") + "}";
+    case PortFinding::Unknown:
+      return out + ",\"state\":\"unknown bytes\",\"attrs\":" + std::to_string(v.attrs) +
+             ",\"bytes\":" + std::to_string(v.bytes) + ",\"sample\":" + JsonText(v.sample) + "}";
+    case PortFinding::Refused: return out + ",\"state\":\"refuses both settings\"}";
+    case PortFinding::Silent: break;
+  }
+  std::string refused;
+  for (int attrs = 0; attrs < 2; ++attrs) {
+    if (r.refused[attrs]) refused += std::string(refused.empty() ? "" : ",") + std::to_string(attrs);
+  }
+  return out + ",\"state\":\"silent\",\"refusedAttrs\":[" + refused + "]}";
+}
+
+struct TcpReport {
+  TcpTarget target;
+  bool read = false;
+  std::string way, weight, failure;
+};
+
+std::string Address(const TcpTarget& t) { return t.host + ":" + std::to_string(t.port); }
+
+std::vector<PortReport> ListenToEveryPort() {
+  std::vector<PortReport> reports;
+  int32_t list[os::kMaxPort];
+  const int count = os::ProbeSerialPorts(list);
+  for (int i = 0; i < count; ++i) {
+    reports.emplace_back();
+    reports.back().state = LookAtPort(list[i]);
+  }
+  std::vector<std::thread> listening;
+  for (PortReport& r : reports) {
+    if (r.state.state == "free") listening.emplace_back(ListenTo, &r);
+  }
+  for (std::thread& t : listening) t.join();
+  return reports;
+}
+
+void AskSilentPorts(Session& s, std::vector<PortReport>* reports) {
+  for (PortReport& r : *reports) {
+    if (r.state.state != "free" || !r.openError.empty() || r.verdict.finding != PortFinding::Silent) continue;
+    for (int attrs = 0; attrs < 2 && !r.asked; ++attrs) {
+      Channel c;
+      c.com = r.state.com;
+      c.attrs = attrs;
+      std::string failure;
+      r.asked = ReadThroughDriver(s, c, &r.way, &r.weight, &failure);
+      r.askedAttrs = attrs;
+    }
+  }
+}
+
+int Print(const Session& s, const std::vector<PortReport>& ports, const std::vector<TcpReport>& tcp) {
+  std::vector<std::string> parameters;
+  int found = 0;
+  for (const PortReport& r : ports) {
+    if (!FoundScale(r)) continue;
+    ++found;
+    parameters.push_back("Prm_Connect = 0, Prm_RsPort = " + std::to_string(r.state.com) +
+                         ", Prm_ConnAttrs = " + std::to_string(AttrsOf(r)));
+  }
+  for (const TcpReport& t : tcp) {
+    if (!t.read) continue;
+    ++found;
+    parameters.push_back("Prm_Connect = 1, Prm_IP = \"" + t.target.host + "\", Prm_TcpPort = " +
+                         std::to_string(t.target.port));
+  }
+  if (s.o_.json) {
+    std::string out = "{\"ok\":true,\"found\":" + std::to_string(found) + ",\"ports\":[";
+    for (const PortReport& r : ports) out += (&r == &ports.front() ? "" : ",") + PortJson(r);
+    out += "],\"tcp\":[";
+    for (const TcpReport& t : tcp) {
+      out += std::string(&t == &tcp.front() ? "" : ",") + "{\"address\":" + JsonText(Address(t.target)) +
+             (t.read ? ",\"state\":\"scale\",\"way\":" + JsonText(t.way) + ",\"weight\":" + JsonText(t.weight)
+                     : ",\"state\":\"no scale\",\"detail\":" + JsonText(t.failure)) + "}";
+    }
+    out += "],\"parameters\":[";
+    for (const std::string& p : parameters) out += (&p == &parameters.front() ? "" : ",") + JsonText(p);
+    std::printf("%s]}\n", out.c_str());
+    return found > 0 ? 0 : 1;
+  }
+  if (ports.empty() && tcp.empty()) std::printf("no serial port found\n");
+  for (const PortReport& r : ports) {
+    std::printf("COM%-4d %-16s %s\n", r.state.com, r.state.device.c_str(), Describe(r).c_str());
+  }
+  for (const TcpReport& t : tcp) {
+    std::printf("%-21s %s\n", Address(t.target).c_str(),
+                t.read ? ("scale answering by " + t.way + ": " + t.weight).c_str() : ("no scale: " + t.failure).c_str());
+  }
+  if (found == 0) {
+    std::printf("no scale found\n");
+    return 1;
+  }
+  std::printf("\nFor the platform:\n");
+  for (const std::string& p : parameters) std::printf("  %s\n", p.c_str());
+  return 0;
+}
+
+}  // namespace
+
+int Find(Session& s) {
+  std::vector<PortReport> ports = ListenToEveryPort();
+  if (s.o_.ask) AskSilentPorts(s, &ports);
+  std::vector<TcpReport> tcp;
+  for (const TcpTarget& target : s.o_.tcp) {
+    TcpReport t{target, false, "", "", ""};
+    Channel c;
+    c.tcp = true;
+    c.host = target.host;
+    c.port = target.port;
+    t.read = ReadThroughDriver(s, c, &t.way, &t.weight, &t.failure);
+    tcp.push_back(t);
+  }
+  return Print(s, ports, tcp);
+}
+
+}  // namespace host
