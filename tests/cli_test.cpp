@@ -373,6 +373,37 @@ TEST(CliPorts, EachStateThisMachineCanMake) {
       << r.out;
 }
 
+// The USB adapter behind a port, from a sysfs tree the test puts in place
+// of the kernel's tty class (in a mount namespace of its own).
+TEST(CliPorts, AUsbAdapterIsNamedFromSysfs) {
+  REQUIRE_PRIVATE_DEV();
+  SimProcess sim({"--pty"});
+  testing_support::PlacedPty placed(sim.ptyPath());  // COM65
+  ASSERT_TRUE(placed.ok());
+  char made[] = "/tmp/pesolan-sysfs.XXXXXX";
+  ASSERT_NE(mkdtemp(made), nullptr);
+  const std::string tree = made, usb = tree + "/usb1/1-1";
+  ASSERT_EQ(std::system(("mkdir -p " + usb + "/1-1:1.0/ttyUSB0").c_str()), 0);
+  for (const auto& f : std::vector<std::pair<std::string, std::string>>{
+           {"idVendor", "1a86"}, {"idProduct", "7523"}, {"product", "USB Serial"}, {"serial", "42"}}) {
+    std::ofstream(usb + "/" + f.first) << f.second << "\n";
+  }
+  const std::string pesolan = std::string(PESOLAN_PATH) + " --lib " + PESOLAN_LIBRARY_PATH;
+  const std::string script = "mount -t tmpfs none /sys/class/tty && mkdir /sys/class/tty/ttyUSB0 && ln -s " + usb +
+                             "/1-1:1.0/ttyUSB0 /sys/class/tty/ttyUSB0/device && " + pesolan + " ports && " + pesolan +
+                             " --json ports";
+  FILE* p = popen(("unshare -m sh -c '" + script + "' 2>&1").c_str(), "r");
+  ASSERT_NE(p, nullptr);
+  std::string out;
+  for (char line[1024]; std::fgets(line, sizeof line, p) != nullptr;) out += line;
+  EXPECT_EQ(WEXITSTATUS(pclose(p)), 0) << out;
+  std::system(("rm -rf " + tree).c_str());
+  EXPECT_NE(PortLine(out, 65).find("free; USB 1a86:7523 USB Serial, serial 42"), std::string::npos) << out;
+  EXPECT_NE(out.find("\"identity\":{\"kind\":\"usb\",\"vendorId\":\"1a86\",\"productId\":\"7523\""),
+            std::string::npos)
+      << out;
+}
+
 // A program that holds the port without a lock still has it; and what other
 // processes call themselves is shown, never obeyed, by the terminal.
 TEST(CliPorts, EveryHolderCountsAndItsNameIsShownEscaped) {

@@ -107,7 +107,8 @@ std::string Describe(const PortReport& r) {
 }
 
 std::string PortJson(const PortReport& r) {
-  std::string out = "{\"com\":" + std::to_string(r.state.com) + ",\"device\":" + JsonText(r.state.device);
+  std::string out = "{\"com\":" + std::to_string(r.state.com) + ",\"device\":" + JsonText(r.state.device) +
+                    r.state.identity.Json();
   if (r.state.state != "free" || !r.openError.empty()) {
     const std::string detail = r.openError.empty() ? r.state.detail : r.openError;
     return out + ",\"state\":" + JsonText(r.openError.empty() ? r.state.state : "cannot open") +
@@ -151,6 +152,7 @@ std::vector<PortReport> ListenToEveryPort() {
   for (int i = 0; i < count; ++i) {
     reports.emplace_back();
     reports.back().state = LookAtPort(list[i]);
+    reports.back().state.identity = IdentifyPort(reports.back().state.device);
   }
   std::vector<std::thread> listening;
   for (PortReport& r : reports) {
@@ -205,7 +207,9 @@ int Print(const Session& s, const std::vector<PortReport>& ports, const std::vec
   }
   if (ports.empty() && tcp.empty()) std::printf("no serial port found\n");
   for (const PortReport& r : ports) {
-    std::printf("COM%-4d %-16s %s\n", r.state.com, r.state.device.c_str(), Describe(r).c_str());
+    const std::string what = r.state.identity.Text();
+    std::printf("COM%-4d %-16s %s%s%s\n", r.state.com, r.state.device.c_str(), Describe(r).c_str(),
+                what.empty() ? "" : "; ", what.c_str());
   }
   for (const TcpReport& t : tcp) {
     std::printf("%-21s %s\n", Address(t.target).c_str(),

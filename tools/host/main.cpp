@@ -151,15 +151,16 @@ int Ports(const Options& o) {
     for (const PortState& p : ports) {
       out += std::string(&p == &ports.front() ? "" : ",") + "{\"com\":" + std::to_string(p.com) +
              ",\"device\":" + JsonText(p.device) + ",\"state\":" + JsonText(p.state) +
-             (p.detail.empty() ? "" : ",\"detail\":" + JsonText(p.detail)) + "}";
+             (p.detail.empty() ? "" : ",\"detail\":" + JsonText(p.detail)) + p.identity.Json() + "}";
     }
     std::printf("%s]}\n", out.c_str());
     return 0;
   }
   if (ports.empty()) std::printf("no serial port found (pesolan ports --all lists every COM number)\n");
   for (const PortState& p : ports) {
-    std::printf("COM%-4d %-16s %s%s%s\n", p.com, p.device.c_str(), p.state.c_str(), p.detail.empty() ? "" : ": ",
-                p.detail.c_str());
+    const std::string what = p.identity.Text();
+    std::printf("COM%-4d %-16s %s%s%s%s%s\n", p.com, p.device.c_str(), p.state.c_str(), p.detail.empty() ? "" : ": ",
+                p.detail.c_str(), what.empty() ? "" : "; ", what.c_str());
   }
   return 0;
 }

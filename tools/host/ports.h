@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "port_identity.h"
+
 namespace host {
 
 struct PortState {
@@ -12,9 +14,12 @@ struct PortState {
   std::string device;  // the Linux node or the Windows name
   std::string state;   // free, in use, no permission, absent, no UART, cannot open
   std::string detail;  // who holds it, which group to join, why it cannot open
+  PortIdentity identity;  // what the port is, for a port that exists
 };
 
-// Every COM number from 1 to 256 with its state; absent ones only when all.
+// The ports that exist (the platform layer's presence test, which opens
+// none), or every COM number from 1 to 256 when all, each with its state
+// and what it is.
 std::vector<PortState> ListPorts(bool all);
 // One COM number: the system's part (ports_posix.cpp, ports_windows.cpp).
 PortState LookAtPort(int com);

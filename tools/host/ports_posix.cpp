@@ -17,15 +17,17 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include "platform/os.h"
 #include "ports.h"
 
 namespace host {
 namespace {
 
-std::string NodeOf(int com) {
-  if (com <= 64) return "/dev/ttyS" + std::to_string(com - 1);
-  if (com <= 192) return "/dev/ttyUSB" + std::to_string(com - 65);
-  return "/dev/ttyACM" + std::to_string(com - 193);
+// The platform layer's rule for which device a COM number is.
+std::string DeviceOf(int com) {
+  char name[64] = "";
+  os::SerialDeviceName(com, name, sizeof name);
+  return name;
 }
 
 std::string ReadLine(const std::string& path) {
@@ -104,7 +106,7 @@ bool HasNoUart(int fd, const std::string& node) {
 }
 
 PortState Look(int com) {
-  PortState p{com, NodeOf(com), "absent", ""};
+  PortState p{com, DeviceOf(com), "absent", "", {}};
   struct stat node{};
   if (stat(p.device.c_str(), &node) != 0) return p;
   // A port another program has open is in use, whether it locked it or not:

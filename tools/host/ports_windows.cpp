@@ -5,12 +5,18 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/os.h"
 #include "ports.h"
 
 namespace host {
 namespace {
 
-std::string NameOf(int com) { return (com <= 9 ? "COM" : "\\\\.\\COM") + std::to_string(com); }
+// The platform layer's rule for which device a COM number is.
+std::string DeviceOf(int com) {
+  char name[64] = "";
+  os::SerialDeviceName(com, name, sizeof name);
+  return name;
+}
 
 std::string SystemMessage(DWORD error) {
   char text[256] = {};
@@ -22,7 +28,7 @@ std::string SystemMessage(DWORD error) {
 }
 
 PortState Look(int com) {
-  PortState p{com, NameOf(com), "free", ""};
+  PortState p{com, DeviceOf(com), "free", "", {}};
   const HANDLE h = CreateFileA(p.device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   if (h != INVALID_HANDLE_VALUE) {
     CloseHandle(h);

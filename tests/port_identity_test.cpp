@@ -1,0 +1,78 @@
+// What `pesolan ports` and `find` say a Linux port is, read from a sysfs
+// tree and a by-id folder that the test makes.
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+#include "port_identity.h"
+
+namespace {
+
+class FakeSysfs : public testing::Test {
+ protected:
+  void SetUp() override {
+    char made[] = "/tmp/pesolan-sysfs.XXXXXX";
+    ASSERT_NE(mkdtemp(made), nullptr);
+    root_ = made;
+    const std::string usb = "/sys/devices/pci0000:00/usb1/1-1";
+    Dirs(usb + "/1-1:1.0/ttyUSB0");
+    Dirs("/sys/devices/platform/serial8250/tty/ttyS0");
+    Dirs("/sys/class/tty/ttyUSB0");
+    Dirs("/sys/class/tty/ttyS0");
+    Dirs("/sys/class/tty/ttyS1");
+    Dirs("/dev/serial/by-id");
+    Write(usb + "/idVendor", "0403\n");
+    Write(usb + "/idProduct", "6001\n");
+    Write(usb + "/manufacturer", "FTDI\n");
+    Write(usb + "/product", "FT232R USB UART\x1b[2J\n");  // shown, never obeyed
+    Write(usb + "/serial", "A50285BI\n");
+    Link(root_ + usb + "/1-1:1.0/ttyUSB0", "/sys/class/tty/ttyUSB0/device");
+    Link(root_ + "/sys/devices/platform/serial8250", "/sys/class/tty/ttyS0/device");
+    Write("/sys/class/tty/ttyS0/type", "4\n");
+    Write("/sys/class/tty/ttyS1/type", "0\n");
+    Write("/dev/ttyUSB0", "");
+    Link("../../ttyUSB0", "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
+  }
+  void TearDown() override { std::system(("rm -rf " + root_).c_str()); }
+
+  host::PortIdentity Identify(const std::string& node) {
+    return host::IdentifyPort(node, root_ + "/sys", root_ + "/dev/serial/by-id");
+  }
+
+  void Dirs(const std::string& path) { std::system(("mkdir -p '" + root_ + path + "'").c_str()); }
+  void Write(const std::string& path, const std::string& text) { std::ofstream(root_ + path) << text; }
+  void Link(const std::string& target, const std::string& path) {
+    ASSERT_EQ(symlink(target.c_str(), (root_ + path).c_str()), 0) << path;
+  }
+
+  std::string root_;
+};
+
+TEST_F(FakeSysfs, AUsbAdapterIsNamedByItsIdsMakerProductSerialAndByIdLink) {
+  const host::PortIdentity id = Identify("/dev/ttyUSB0");
+  EXPECT_EQ(id.kind, "usb");
+  EXPECT_EQ(id.vendorId, "0403");
+  EXPECT_EQ(id.productId, "6001");
+  EXPECT_EQ(id.byId, "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
+  EXPECT_EQ(id.Text(), "USB 0403:6001 FTDI FT232R USB UART[2J, serial A50285BI") << "no escape reaches the terminal";
+  EXPECT_EQ(id.Json(),
+            ",\"identity\":{\"kind\":\"usb\",\"vendorId\":\"0403\",\"productId\":\"6001\",\"manufacturer\":\"FTDI\","
+            "\"product\":\"FT232R USB UART[2J\",\"serial\":\"A50285BI\","
+            "\"byId\":\"usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0\"}");
+}
+
+TEST_F(FakeSysfs, ABuiltInPortIsNamedByItsUartAndAnUnknownOneByNothing) {
+  EXPECT_EQ(Identify("/dev/ttyS0").Text(), "built-in UART 16550A");
+  EXPECT_EQ(Identify("/dev/ttyS1").uart, "unknown") << "the kernel's type 0: no hardware";
+  const host::PortIdentity none = Identify("/dev/ttyACM0");
+  EXPECT_EQ(none.Text(), "");
+  EXPECT_EQ(none.Json(), "") << "nothing said of a port the system tells nothing of";
+}
+
+}  // namespace
