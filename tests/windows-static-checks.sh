@@ -3,7 +3,7 @@
 # imports from system DLLs only, and the calling conventions of the x86
 # interface methods (stdcall: callee pops, decorated @N in the symbol table;
 # the stand-in destructor: thiscall, ret 4), and the version resource of the
-# DLLs and of the x64 programs beside them (tools/).
+# DLLs and of the programs beside them (tools/).
 #   tests/windows-static-checks.sh X64_DLL X86_DLL
 set -euo pipefail
 x64=${1:-build/windows-x64/Pesolan.dll}
@@ -31,7 +31,8 @@ done
 
 # The driver version, written once: project() in CMakeLists.txt.
 version=$(sed -n 's/^project(Pesolan VERSION \([0-9.]*\).*/\1/p' "$(dirname "$0")/../CMakeLists.txt")
-for file in "$x64" "$x86" "$(dirname "$x64")/tools/pesolan.exe" "$(dirname "$x64")/tools/scale-sim.exe"; do
+for file in "$x64" "$x86" "$(dirname "$x64")/tools/pesolan.exe" "$(dirname "$x64")/tools/scale-sim.exe" \
+            "$(dirname "$x86")/tools/pesolan.exe"; do
   # The resource's texts are UTF-16: each name is followed by its value.
   info=$(strings -a -el "$file" | tr '\n' '|')
   name="$(basename "$(dirname "$file")")/$(basename "$file")"
@@ -39,6 +40,15 @@ for file in "$x64" "$x86" "$(dirname "$x64")/tools/pesolan.exe" "$(dirname "$x64
     check "$name version resource: ${field/|/ }" "grep -qF '|$field|' <<<\"|\$info\""
   done
 done
+
+# The 32-bit pesolan.exe beside the x86 DLL: an i386 program that needs no
+# runtime DLL of the compiler, so a 32-bit client's DLL can be tried on any
+# Windows.
+tool32=$(dirname "$x86")/tools/pesolan.exe
+headers=$(i686-w64-mingw32-objdump -p "$tool32")
+check "x86 pesolan.exe is an i386 program" "grep -q 'file format pei-i386' <<<\"\$headers\""
+imports=$(awk '/DLL Name:/ {print tolower($3)}' <<<"$headers" | sort -u | tr '\n' ' ')
+check "x86 pesolan.exe imports no compiler runtime ($imports)" "! grep -qiE 'libgcc|libstdc|libwinpthread' <<<\"\$imports\""
 
 symbols=$(i686-w64-mingw32-nm "$x86")
 for method in '7GetInfoEv@4' '10CallAsFuncElP8tVariantS2_l@20' '9SetLocaleEPKDs@8' '4InitEPv@8' \

@@ -58,6 +58,19 @@ wineserver -k 2>/dev/null || true
 cd "$build/tests"
 PESOLAN_WINE_COM=5 wine addin_tests.exe "${@:3}"
 
+# pesolan.exe's ports and find on the same COM ports: find hears the
+# streaming scale, sends nothing to the one answering requests unless asked.
+expect() {  # expect LABEL PATTERN TEXT
+  if grep -qE "$2" <<<"$3"; then echo "ok: pesolan.exe $1"; else echo "FAILED: pesolan.exe $1"; echo "$3"; exit 1; fi
+}
+pesolan() { wine "$build/tools/pesolan.exe" "$@" 2>/dev/null | tr -d '\r'; }
+expect "ports lists COM5 free" '^COM5 +com5 +free' "$(pesolan ports)"
+found=$(pesolan find)
+expect "find hears the stream on COM5" '^COM5 .*stream scale: 12.345 kg stable' "$found"
+expect "find leaves COM6 silent" '^COM6 .*silent' "$found"
+expect "find gives the platform's parameters" 'Prm_Connect = 0, Prm_RsPort = 5, Prm_ConnAttrs = 0' "$found"
+expect "find --ask reads COM6 through the driver" '^COM6 .*request scale \(ENQ, then DC1\): 2.5 t' "$(pesolan find --ask)"
+
 # The same ports linked by hand in the prefix's dosdevices folder, which Wine
 # does not name as devices: the driver finds them by opening, as before.
 wine reg delete 'HKLM\Software\Wine\Ports' /f >/dev/null 2>&1
