@@ -156,6 +156,7 @@ TEST(Cli, AWrongCommandLineIsOneLineThatNamesTheProblem) {
       {"weight --tcp 127.0.0.1:1 --unit 5", "--unit needs a whole number from 0 to 4"},
       {"weight --tcp 127.0.0.1:1 --attrs 1", "--attrs applies to a serial channel (--com N)"},
       {"ports --ask", "--ask applies to find"},
+      {"find --ask --tcp 127.0.0.1:4000", "--ask asks serial ports, and find --tcp looks at the addresses alone"},
       {"weight --tcp 127.0.0.1:1 --frobnicate", "unknown option '--frobnicate'"},
   };
   for (const auto& c : cases) {
@@ -503,6 +504,8 @@ TEST(CliFind, ATcpAddressIsToldAStreamFromARequestScale) {
   SimProcess stream({"--tcp"});
   SimProcess request({"--tcp", "--mode", "request"});
   SimProcess together({"--tcp", "--mode", "request", "--enq-reply", "nak"});
+  SimProcess serial({"--pty"});
+  testing_support::PlacedPty placed(serial.ptyPath());  // COM65, in the private /dev
   const int closed = ClosedTcpPort();
   Outcome r = Pesolan("find " + Tcp(stream) + " " + Tcp(request) + " " + Tcp(together) +
                       " --tcp 127.0.0.1:" + std::to_string(closed));
@@ -522,6 +525,8 @@ TEST(CliFind, ATcpAddressIsToldAStreamFromARequestScale) {
   EXPECT_NE(r.out.find("  Prm_Connect = 1, Prm_IP = \"127.0.0.1\", Prm_TcpPort = " + std::to_string(request.port())),
             std::string::npos)
       << r.out;
+
+  EXPECT_EQ(r.out.find("COM"), std::string::npos) << "with --tcp no serial port is touched: " << r.out;
 
   r = Pesolan("find --tcp 127.0.0.1:" + std::to_string(closed));
   EXPECT_EQ(r.status, 1) << "no scale found";

@@ -45,6 +45,9 @@ run weight --tcp "127.0.0.1:$request" --unit 3
 step "The same scale in grams, as JSON" --json weight --tcp "127.0.0.1:$request" --unit 2
 run --json weight --tcp "127.0.0.1:$request" --unit 2
 
+step "Where is which scale, and what to enter in the platform" find --tcp "127.0.0.1:$stream" --tcp "127.0.0.1:$request" --tcp "127.0.0.1:$silent"
+run find --tcp "127.0.0.1:$stream" --tcp "127.0.0.1:$request" --tcp "127.0.0.1:$silent" 2>/dev/null | grep -v '^COM'
+
 step "The device test report" test --tcp "127.0.0.1:$stream" --unit 3
 run test --tcp "127.0.0.1:$stream" --unit 3
 

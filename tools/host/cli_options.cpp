@@ -14,11 +14,11 @@ const char* const kUsage =
     "  actions                the additional actions document\n"
     "  ports [--all]          each serial port, what it is and what opening it would meet\n"
     "                         (--all: every COM number, absent ones included)\n"
-    "  find [--ask] [--tcp HOST:PORT]...\n"
+    "  find [--ask] | find --tcp HOST:PORT...\n"
     "                         look for scales: listens on every free serial port with\n"
     "                         both line settings, sending nothing (--ask: also asks the\n"
     "                         silent ones through the driver); --tcp: how the scale at\n"
-    "                         that address answers\n"
+    "                         each address answers, and no serial port\n"
     "  weight CHANNEL [--unit 0..4] [--allow-unstable] [--watch [--interval MS] [--count N]] [--trace]\n"
     "                         open the scale and read its weight (--watch: every MS\n"
     "                         milliseconds, 1000 unless given, N times or until Ctrl+C)\n"
@@ -83,6 +83,7 @@ std::string Conflicts(const Options& o, bool intervalGiven, bool attrsGiven) {
   if (o.watch && o.command != "weight") return "--watch applies to weight";
   if (o.all && o.command != "ports") return "--all applies to ports";
   if (o.ask && o.command != "find") return "--ask applies to find";
+  if (o.ask && o.tcpChannel()) return "--ask asks serial ports, and find --tcp looks at the addresses alone";
   return "";
 }
 

@@ -227,7 +227,9 @@ int Print(const Session& s, const std::vector<PortReport>& ports, const std::vec
 }  // namespace
 
 int Find(Session& s) {
-  std::vector<PortReport> ports = ListenToEveryPort();
+  // Given addresses, find looks at those alone: no serial port is touched.
+  std::vector<PortReport> ports;
+  if (s.o_.tcp.empty()) ports = ListenToEveryPort();
   if (s.o_.ask) AskSilentPorts(s, &ports);
   std::vector<TcpReport> tcp;
   for (const TcpTarget& target : s.o_.tcp) {
