@@ -730,6 +730,23 @@ TEST(CliTrace, SerialOpenNamesThePortAndItsDevice) {
   at = InOrder(Events(r.out), {"serial ports found: COM65", "cannot open COM66 (/dev/ttyUSB1)"});
   EXPECT_GE(at[1], 0) << r.out;
 
+  // A node that is no terminal, a port the user may not open: each its own cause.
+  r = Pesolan("weight --com 66");
+  EXPECT_EQ(r.out.rfind("error 104: ", 0), 0u) << r.out;
+  EXPECT_NE(CauseLine(r.out).find("cannot open COM66 (/dev/ttyUSB1): not a terminal"), std::string::npos) << r.out;
+  const std::string asNobody = "setpriv --reuid=65534 --regid=65534 --clear-groups " + std::string(PESOLAN_PATH) +
+                               " --lib " + PESOLAN_LIBRARY_PATH + " weight --com 65 2>&1";
+  FILE* p = popen(asNobody.c_str(), "r");
+  ASSERT_NE(p, nullptr);
+  std::string forbidden;
+  for (char line[512]; std::fgets(line, sizeof line, p) != nullptr;) forbidden += line;
+  pclose(p);
+  EXPECT_NE(CauseLine(forbidden).find("cannot open COM65 (/dev/ttyUSB0): Permission denied"), std::string::npos)
+      << forbidden;
+  EXPECT_NE(forbidden.find("\nnext: the user may not open the port: pesolan ports says which group to join"),
+            std::string::npos)
+      << forbidden;
+
   // Held by another program: the trace says so (not "Resource temporarily
   // unavailable"), and pesolan names the holder.
   const int holder = open("/dev/ttyUSB0", O_RDWR | O_NOCTTY);
