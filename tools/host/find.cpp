@@ -46,9 +46,13 @@ std::string WayOf(const std::vector<std::string>& trace) {
 // One reading through the driver, as the platform makes it. True with the
 // way and the weight when it gave one; *failure: the cause otherwise.
 bool ReadThroughDriver(Session& s, const Channel& c, std::string* way, std::string* weight, std::string* failure) {
-  if (!s.Configure(c).empty()) return false;
+  *failure = s.Configure(c);
+  if (!failure->empty()) return false;
   const CallResult opened = s.Call(u"Open", {Arg::Empty()});
-  if (!opened.ok()) return false;
+  if (!opened.ok()) {
+    *failure = "the driver did not open the device";
+    return false;
+  }
   const std::u16string id = opened.argTexts[0];
   std::u16string message;
   int code = s.LastError(&message);
