@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ftw.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -39,13 +40,23 @@ class FakeSysfs : public testing::Test {
     Write("/dev/ttyUSB0", "");
     Link("../../ttyUSB0", "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
   }
-  void TearDown() override { std::system(("rm -rf " + root_).c_str()); }
+  // Without a shell: the test also runs under user-mode emulation, where
+  // a process cannot be started.
+  void TearDown() override {
+    nftw(root_.c_str(), [](const char* path, const struct stat*, int, FTW*) { return std::remove(path); }, 16,
+         FTW_DEPTH | FTW_PHYS);
+  }
 
   host::PortIdentity Identify(const std::string& node) {
     return host::IdentifyPort(node, root_ + "/sys", root_ + "/dev/serial/by-id");
   }
 
-  void Dirs(const std::string& path) { std::system(("mkdir -p '" + root_ + path + "'").c_str()); }
+  void Dirs(const std::string& path) {
+    for (size_t slash = 1; slash != std::string::npos; slash = path.find('/', slash + 1)) {
+      mkdir((root_ + path.substr(0, slash)).c_str(), 0755);
+    }
+    mkdir((root_ + path).c_str(), 0755);
+  }
   void Write(const std::string& path, const std::string& text) { std::ofstream(root_ + path) << text; }
   void Link(const std::string& target, const std::string& path) {
     ASSERT_EQ(symlink(target.c_str(), (root_ + path).c_str()), 0) << path;

@@ -1,6 +1,10 @@
 // What a Linux serial port is, from sysfs and /dev/serial/by-id; nothing is
 // opened but files of those trees.
 
+// Directory entries and file sizes in 64 bits on 32-bit systems too: a
+// filesystem with large inode numbers fails readdir otherwise (EOVERFLOW).
+#define _FILE_OFFSET_BITS 64
+
 #include <dirent.h>
 #include <limits.h>
 #include <stdlib.h>

@@ -2,6 +2,10 @@
 // fixed rule: 1..64 /dev/ttyS0.., 65..192 /dev/ttyUSB0.., 193..256
 // /dev/ttyACM0...
 
+// Directory entries and file sizes in 64 bits on 32-bit systems too: a
+// filesystem with large inode numbers fails readdir otherwise (EOVERFLOW).
+#define _FILE_OFFSET_BITS 64
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
