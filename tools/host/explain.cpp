@@ -23,6 +23,15 @@ std::string Last(const std::vector<std::string>& trace, const char* prefix) {
   return "";
 }
 
+// The last event that holds part anywhere; empty when none does.
+std::string LastWith(const std::vector<std::string>& trace, const char* part) {
+  for (auto line = trace.rbegin(); line != trace.rend(); ++line) {
+    const std::string event = EventOf(*line);
+    if (Has(event, part)) return event;
+  }
+  return "";
+}
+
 const char* const kFind = "pesolan find listens on every free port with both line settings";
 
 Cause TcpCause(const std::string& event) {
@@ -92,8 +101,10 @@ Cause Explain(int code, const std::vector<std::string>& trace, const std::string
     return {"the scale sent a line the driver does not take as a weight (a weight too large, or no weight line)",
             "pesolan --trace shows the line"};
   }
-  if (!(event = Last(trace, "48 bytes without a weight line")).empty() || Has(Last(trace, "the reply is not"), "reply")) {
-    return {"the scale sends bytes that form no weight line (" + (event.empty() ? "the reply is not a weight line" : event) + ")",
+  event = LastWith(trace, "bytes without a weight line");
+  if (event.empty()) event = Last(trace, "the reply is not a weight line");
+  if (!event.empty()) {
+    return {"the scale sends bytes that form no weight line (" + event + ")",
             std::string("check the line setting (--attrs 0: 8 data bits, no parity; 1: 7 data bits, even parity) "
                         "and that the scale is set to send weights; ") + kFind};
   }
