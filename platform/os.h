@@ -21,6 +21,10 @@ inline uint32_t Left(uint32_t start, uint32_t limit) {
 }
 // Blocks the calling thread for ms milliseconds; 0 returns at once.
 void Sleep(uint32_t ms);
+// Microseconds of a clock that never wraps nor jumps, for measuring the pace
+// at which bytes arrive: the millisecond tick advances in steps of about
+// 16 ms on Windows, longer than a byte takes on a serial line.
+uint64_t MicroTick();
 
 // ---- serial ports ---------------------------------------------------------
 
@@ -113,6 +117,8 @@ bool SocketReadable(Socket s, uint32_t ms);
 bool SocketWritable(Socket s, uint32_t ms);
 // Bytes received, or 0 or less when nothing came (closed or failed).
 int SocketReceive(Socket s, uint8_t* buffer, int size);
+// Bytes received by the system and not yet taken by SocketReceive.
+bool SocketQueued(Socket s, uint32_t* bytes);
 // Bytes sent, or -1 when the send failed.
 int SocketSend(Socket s, const uint8_t* bytes, int count);
 void SocketShutdown(Socket s);

@@ -68,6 +68,7 @@ int PollUntil(pollfd* fd, const Deadline& deadline) {
 }  // namespace
 
 uint32_t Tick() { return static_cast<uint32_t>(NowNs() / kNsPerMs); }
+uint64_t MicroTick() { return NowNs() / 1000u; }
 
 void Sleep(uint32_t ms) {
   if (ms == 0) return;
@@ -444,6 +445,13 @@ bool SocketWritable(Socket s, uint32_t ms) { return PollSocket(s, POLLOUT, ms); 
 
 int SocketReceive(Socket s, uint8_t* buffer, int size) {
   return static_cast<int>(recv(static_cast<int>(s), buffer, static_cast<size_t>(size), MSG_DONTWAIT));
+}
+
+bool SocketQueued(Socket s, uint32_t* bytes) {
+  int queued = 0;
+  if (ioctl(static_cast<int>(s), FIONREAD, &queued) != 0 || queued < 0) return false;
+  *bytes = static_cast<uint32_t>(queued);
+  return true;
 }
 
 int SocketSend(Socket s, const uint8_t* bytes, int count) {

@@ -42,6 +42,14 @@ void Sleep(uint32_t ms) {
   if (ms > 0) ::Sleep(ms);
 }
 
+uint64_t MicroTick() {
+  LARGE_INTEGER now{}, frequency{};
+  QueryPerformanceCounter(&now);
+  QueryPerformanceFrequency(&frequency);
+  const uint64_t ticks = static_cast<uint64_t>(now.QuadPart), perSecond = static_cast<uint64_t>(frequency.QuadPart);
+  return ticks / perSecond * 1000000u + ticks % perSecond * 1000000u / perSecond;
+}
+
 // ---- serial ports ---------------------------------------------------------
 
 namespace {
@@ -395,6 +403,13 @@ bool SocketWritable(Socket s, uint32_t ms) { return Select(s, true, ms); }
 
 int SocketReceive(Socket s, uint8_t* buffer, int size) {
   return recv(static_cast<SOCKET>(s), reinterpret_cast<char*>(buffer), size, 0);
+}
+
+bool SocketQueued(Socket s, uint32_t* bytes) {
+  u_long queued = 0;
+  if (ioctlsocket(static_cast<SOCKET>(s), FIONREAD, &queued) != 0) return false;
+  *bytes = static_cast<uint32_t>(queued);
+  return true;
 }
 
 int SocketSend(Socket s, const uint8_t* bytes, int count) {

@@ -114,6 +114,7 @@ namespace os {
 using namespace fuzzing;
 
 uint32_t Tick() { return g_now; }
+uint64_t MicroTick() { return static_cast<uint64_t>(g_now) * 1000u; }
 void Sleep(uint32_t ms) {
   if (ms > 0) ++g_waits;
   g_now += ms;
@@ -177,6 +178,10 @@ int SocketReceive(Socket, uint8_t* buffer, int size) {
   const int n = Take(buffer, size);
   g_now += g_receiveMs;
   return n;
+}
+bool SocketQueued(Socket, uint32_t* bytes) {
+  *bytes = static_cast<uint32_t>(ArrivedCount());
+  return true;
 }
 int SocketSend(Socket, const uint8_t* bytes, int count) {
   g_sent.append(reinterpret_cast<const char*>(bytes), static_cast<size_t>(count));
