@@ -59,31 +59,91 @@ bool AwaitQueued(os::SerialPort port, uint32_t ms, uint32_t* queued) {
   return os::SerialWaitEvent(port, ms, &events) && os::SerialQueued(port, queued);
 }
 
-// Reads what the peer has sent and throws it away, then waits 80 ms after
-// the last byte read (200 ms when nothing came): bytes still under way from
-// the scale arrive during the wait and stay queued for the next operation.
-// The whole purge ends within 200 ms even when the peer never pauses.
-bool DrainTcp(int index, os::Socket s) {
+// TCP: the next byte, from what the purge's wait took in, else from the
+// socket within ms, with the count queued behind it.
+bool TakeTcp(int index, os::Socket s, uint32_t ms, uint8_t* byte, ByteOrigin* origin) {
+  Intake& intake = SlotTable[index].reception.intake;
+  if (!intake.empty()) {
+    *byte = intake.Take(origin);
+    return true;
+  }
+  if (!ReceiveOne(s, ms, byte)) return false;
+  *origin = ByteOrigin{};
+  os::SocketQueued(s, &origin->behind);
+  return true;
+}
+
+// Serial: reads one of the queued bytes and judges it by the line's pace.
+bool TakeSerial(int index, os::SerialPort port, uint32_t queued, uint8_t* byte, ByteOrigin* origin) {
+  if (!os::SerialReadOne(port, byte)) return false;
+  *origin = SlotTable[index].reception.pace.Judge(queued > 0 ? queued - 1 : 0, os::MicroTick());
+  return true;
+}
+
+// Throws away what the peer has sent until the first look that finds
+// nothing, within the time left of limit ms from start. The bytes thrown
+// away, the first of them copied to first (kTracedPurgeBytes).
+long DrainNow(os::Socket s, uint32_t start, uint32_t limit, uint32_t* lastRead, uint8_t* first) {
   uint8_t scratch[kScratchSize];  // contents are thrown away
-  uint8_t first[kTracedPurgeBytes];
-  const uint32_t start = os::Tick();
-  uint32_t lastRead = start;
   long thrownAway = 0;
   int got = 0;
-  while (os::Since(start) < kPurgeIdleMs && os::SocketReadable(s, 0) &&
+  while (os::Since(start) < limit && os::SocketReadable(s, 0) &&
          (got = os::SocketReceive(s, scratch, kScratchSize)) > 0) {
-    lastRead = os::Tick();
+    *lastRead = os::Tick();
     for (int i = 0; i < got && thrownAway + i < kTracedPurgeBytes; ++i) first[thrownAway + i] = scratch[i];
     thrownAway += got;
   }
+  return thrownAway;
+}
+
+// Takes in what arrives for ms: each arrival into the intake as it comes,
+// so that its bytes keep the count that came with them. An arrival that
+// does not fit is bulk: it is thrown away with all the intake held.
+long TakeInFor(int index, os::Socket s, uint32_t ms) {
+  Intake& intake = SlotTable[index].reception.intake;
+  uint8_t arrival[kScratchSize];
+  long bulk = 0;
+  const uint32_t start = os::Tick();
+  for (uint32_t left; (left = os::Left(start, ms)) > 0 && os::SocketReadable(s, left);) {
+    const int got = os::SocketReceive(s, arrival, kScratchSize);
+    if (got <= 0) {  // closed: readable for ever, and nothing will come
+      os::Sleep(os::Left(start, ms));
+      break;
+    }
+    if (!intake.Add(arrival, got)) {
+      bulk += got + intake.count - intake.taken;
+      intake.clear();
+      intake.overflowed = true;
+    }
+  }
+  return bulk;
+}
+
+// Reads what the peer has sent and throws it away until the reader has
+// caught up (a look finds nothing), then waits 80 ms after the last byte
+// read (200 ms when nothing came) for the scale to show whether it streams.
+// What comes during the wait is taken in as it arrives and kept for the
+// reads that follow, as if it had stayed queued, but each arrival with its
+// size: lines that came one by one can then be told from the rest of a
+// backlog that arrives in bulk. The whole purge ends within 200 ms even
+// when the peer never pauses.
+bool DrainTcp(int index, os::Socket s) {
+  uint8_t first[kTracedPurgeBytes];
+  Intake& intake = SlotTable[index].reception.intake;
+  intake.clear();
+  intake.overflowed = false;
+  const uint32_t start = os::Tick();
+  uint32_t lastRead = start;
+  const long thrownAway = DrainNow(s, start, kPurgeIdleMs, &lastRead, first);
   const uint32_t afterRead = thrownAway > 0 ? os::Left(lastRead, kPurgeAfterReadMs) : kPurgeIdleMs;
   const uint32_t left = os::Left(start, kPurgeIdleMs);
-  os::Sleep(afterRead < left ? afterRead : left);
+  const long bulk = TakeInFor(index, s, afterRead < left ? afterRead : left);
   if (thrownAway > 0) {
     Trace(index, "purge: %ld bytes thrown away", thrownAway);
     const int traced = thrownAway < kTracedPurgeBytes ? static_cast<int>(thrownAway) : kTracedPurgeBytes;
     TraceBytes(index, "purged", first, traced);
   }
+  if (bulk > 0) Trace(index, "purge: %ld more bytes came in bulk during the wait: thrown away", bulk);
   return true;
 }
 
@@ -114,8 +174,14 @@ bool TcpSend(int index, os::Socket s, const uint8_t* bytes, int count) {
   return true;
 }
 
+// A reply's origin: old when any of its bytes was; behind its last byte.
+void Join(ByteOrigin* reply, const ByteOrigin& byte) {
+  reply->old = reply->old || byte.old;
+  reply->behind = byte.behind;
+}
+
 // Gathers reply bytes into held; returns how many came (0..22).
-int GatherSerial(os::SerialPort port, uint8_t* held) {
+int GatherSerial(int index, os::SerialPort port, uint8_t* held, ByteOrigin* origin) {
   int n = 0;
   uint32_t queued = 0;
   if (!os::SetSerialEvents(port, os::kEventRxChar)) return 0;
@@ -125,7 +191,9 @@ int GatherSerial(os::SerialPort port, uint8_t* held) {
   for (;;) {
     uint32_t wait = 0;
     if (queued > 0) {
-      if (!os::SerialReadOne(port, &held[n])) return n;
+      ByteOrigin byte;
+      if (!TakeSerial(index, port, queued, &held[n], &byte)) return n;
+      Join(origin, byte);
       if (++n == kReplySize) return n;
       last = os::Tick();
     } else if (n == 0 ? os::Since(start) > kSerialFirstReplyByteMs : os::Since(last) >= kReplySilenceMs) {
@@ -137,13 +205,15 @@ int GatherSerial(os::SerialPort port, uint8_t* held) {
   }
 }
 
-int GatherTcp(os::Socket s, uint8_t* held) {
+int GatherTcp(int index, os::Socket s, uint8_t* held, ByteOrigin* origin) {
   int n = 0;
   const uint32_t start = os::Tick();
   uint32_t last = start;
   for (;;) {
     const uint32_t wait = n == 0 ? os::Left(start, kTcpFirstReplyByteMs) : os::Left(last, kReplySilenceMs);
-    if (ReceiveOne(s, wait, &held[n])) {
+    ByteOrigin byte;
+    if (TakeTcp(index, s, wait, &held[n], &byte)) {
+      Join(origin, byte);
       if (++n == kReplySize) return n;
       last = os::Tick();
       continue;
@@ -153,13 +223,13 @@ int GatherTcp(os::Socket s, uint8_t* held) {
 }
 
 // One byte within the channel's limit; byte is 0 when none came.
-bool ReadOneByte(int index, uint8_t* byte) {
+bool ReadOneByte(int index, uint8_t* byte, ByteOrigin* origin) {
   *byte = 0;
   const Channel ch = ChannelOf(index);
   if (ch.tcp()) {
     const uint32_t start = os::Tick();
     for (;;) {
-      if (ReceiveOne(ch.socket, os::Left(start, kTcpByteMs), byte)) return true;
+      if (TakeTcp(index, ch.socket, os::Left(start, kTcpByteMs), byte, origin)) return true;
       *byte = 0;
       if (os::Since(start) >= kTcpByteMs) return false;
     }
@@ -169,11 +239,22 @@ bool ReadOneByte(int index, uint8_t* byte) {
   const uint32_t start = os::Tick();
   if (!os::SerialQueued(ch.port, &queued)) return false;
   for (;;) {
-    if (queued > 0 && os::SerialReadOne(ch.port, byte)) return true;
+    if (queued > 0 && TakeSerial(index, ch.port, queued, byte, origin)) return true;
     *byte = 0;
     if (os::Since(start) > kSerialByteMs) return false;
     if (!AwaitQueued(ch.port, os::Left(start, kSerialByteMs + 1), &queued)) return false;
   }
+}
+
+// Empties the port's input and starts judging its pace afresh.
+bool PurgeSerialInput(int index, os::SerialPort port, const char* what) {
+  uint32_t queued = 0;
+  if (os::SerialQueued(port, &queued) && queued > 0) Trace(index, "%s: %u bytes thrown away", what, queued);
+  const ChannelSettings& s = SlotTable[index].settings;
+  const os::LineSettings line{s.baudRate, s.parity, s.byteSize, s.stopBits};
+  const bool purged = os::PurgeSerial(port);
+  SlotTable[index].reception.pace.Restart(os::MicroTick(), os::CharMicroseconds(line));
+  return purged;
 }
 
 }  // namespace
@@ -184,14 +265,24 @@ int32_t ChannelKindAt(int index) { return ChannelOf(index).kind; }
 
 bool PurgeChannel(int index) {
   const Channel ch = ChannelOf(index);
-  if (ch.serial()) {
-    uint32_t queued = 0;
-    if (os::SerialQueued(ch.port, &queued) && queued > 0) Trace(index, "purge: %u bytes thrown away", queued);
-    return os::PurgeSerial(ch.port);
-  }
+  if (ch.serial()) return PurgeSerialInput(index, ch.port, "purge");
   if (ch.tcp()) return DrainTcp(index, ch.socket);
   Trace(index, "the channel is not open");
   return false;
+}
+
+bool DiscardPending(int index) {
+  const Channel ch = ChannelOf(index);
+  if (ch.serial()) return PurgeSerialInput(index, ch.port, "unasked");
+  if (!ch.tcp()) return false;
+  Intake& intake = SlotTable[index].reception.intake;
+  uint8_t first[kTracedPurgeBytes];
+  uint32_t lastRead = 0;
+  const long kept = intake.count - intake.taken;
+  intake.clear();
+  const long thrownAway = kept + DrainNow(ch.socket, os::Tick(), kPurgeIdleMs, &lastRead, first);
+  if (thrownAway > 0) Trace(index, "unasked: %ld bytes thrown away", thrownAway);
+  return true;
 }
 
 bool WaitForData(int index) {
@@ -199,9 +290,14 @@ bool WaitForData(int index) {
   const Channel ch = ChannelOf(index);
   if (ch.tcp()) {
     uint8_t discarded = 0;
-    const bool streaming = ReceiveOne(ch.socket, 0, &discarded);
+    ByteOrigin origin;
+    const bool streaming = TakeTcp(index, ch.socket, 0, &discarded, &origin);
     if (streaming) TraceBytes(index, "stream: took", &discarded, 1);
-    return streaming;
+    // Bytes that came in bulk during the purge's wait were thrown away, but
+    // they came unasked all the same.
+    const bool bulk = !streaming && SlotTable[index].reception.intake.overflowed;
+    if (bulk) Trace(index, "stream: bytes came unasked during the purge's wait");
+    return streaming || bulk;
   }
   uint32_t queued = 0;
   if (!os::SetSerialEvents(ch.port, os::kEventRxChar)) return false;
@@ -234,8 +330,9 @@ bool SendBytes(int index, const uint8_t* bytes, int count) {
   return sent;
 }
 
-bool ReadByte(int index, uint8_t* byte) {
-  const bool got = ReadOneByte(index, byte);
+bool ReadByte(int index, uint8_t* byte, ByteOrigin* origin) {
+  ByteOrigin ignored;
+  const bool got = ReadOneByte(index, byte, origin != nullptr ? origin : &ignored);
   if (got) {
     TraceBytes(index, "recv", byte, 1);
   } else {
@@ -244,15 +341,17 @@ bool ReadByte(int index, uint8_t* byte) {
   return got;
 }
 
-bool ReadReply(int index, uint8_t* buffer, int* count) {
+bool ReadReply(int index, uint8_t* buffer, int* count, ByteOrigin* origin) {
   const Channel ch = ChannelOf(index);
   uint8_t held[kReplySize] = {};
   int n = 0;
+  ByteOrigin reply;
   if (ch.serial()) {
-    n = GatherSerial(ch.port, held);
+    n = GatherSerial(index, ch.port, held, &reply);
   } else if (ch.tcp()) {
-    n = GatherTcp(ch.socket, held);
+    n = GatherTcp(index, ch.socket, held, &reply);
   }
+  if (origin != nullptr) *origin = reply;
   TraceBytes(index, "recv", held, n);
   if (n == kReplySize) {
     Trace(index, "reply of %d bytes, the most a reply takes", n);

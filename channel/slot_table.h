@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "channel/channel_settings.h"
+#include "channel/reception.h"
 #include "platform/os.h"
 
 namespace pesolan {
@@ -26,6 +27,8 @@ struct DeviceSlot {
   bool ready = false;
   os::Socket socket = os::kNoSocket;
   int32_t channelKind = Channel_None;
+  // What the device's current reading has received (see reception.h).
+  Reception reception;
   // The trace of the device's current open or reading (see trace.h): its
   // lines, null when not traced; how many scopes hold it; when it began.
   TraceLog* trace = nullptr;

@@ -13,7 +13,8 @@ set(PESOLAN_CHANNEL_SOURCES
   channel/device_handle.cpp
   channel/trace.cpp
   channel/connect.cpp
-  channel/io.cpp)
+  channel/io.cpp
+  channel/reception.cpp)
 set(PESOLAN_PROTOCOL_SOURCES
   protocol/decimal.cpp
   protocol/parse.cpp

@@ -27,6 +27,14 @@ constexpr int kStreamByteBudget = 48;
 constexpr int kShortestTwoByteReply = 11;
 constexpr uint32_t kTcpPauseAfterSendMs = 168;
 constexpr int kLineBufferSize = 64;
+// The shortest weight line with its CR LF: with this much queued behind a
+// line's end, another whole line may be waiting.
+constexpr uint32_t kLineWorth = kShortestStreamLine + 2;
+// A reader still behind by then meets a backlog larger than it can drain,
+// or a flood faster than it can read: the reading ends, as a silent one
+// does. (A slow scale that the reader keeps up with is bounded by the time
+// limit between bytes and by the byte budget.)
+constexpr uint32_t kCatchUpLimitMs = 1000;
 
 struct Dialogue {
   const DeviceHandle& device;
@@ -88,34 +96,75 @@ bool GiveUpOnUnknownData(const Dialogue& d) {
   return false;
 }
 
+constexpr int kTracedOldLines = 3;  // then only their count
+
+// A line that did not come while the reader was caught up with the scale:
+// its bytes are given back to the budget, as a backlog is no junk.
+void TraceOldLine(int index, int skipped, bool old, uint32_t behind) {
+  if (skipped > kTracedOldLines) return;
+  if (old) {
+    Trace(index, "an old line: its bytes came faster than the line carries them");
+  } else {
+    Trace(index, "an old line: it came in bulk, %u bytes behind it", static_cast<unsigned>(behind));
+  }
+}
+
+// How many old lines a stream reading skipped, when it skipped more than it
+// traced one by one.
+struct OldLinesTally {
+  int index;
+  int skipped = 0;
+  ~OldLinesTally() {
+    if (skipped > kTracedOldLines) Trace(index, "%d old lines skipped in all", skipped);
+  }
+};
+
 // The scale sends CR LF-ended lines by itself. The line in progress when the
 // dialogue starts is dropped; lines of 16 bytes or more are parsed, each once
-// as it completes. Bytes
-// that form no weight line within the 48-byte budget end the dialogue, so a
-// scale that streams junk cannot hold the caller.
+// as it completes. Only a current line counts: none of its bytes old, and no
+// line's worth of bytes queued behind it, nor behind the line before it
+// (then it was queued with that one); what waited while nobody read is
+// thereby skipped. Bytes that form no weight line within the 48-byte budget
+// end the dialogue, so a scale that streams junk cannot hold the caller.
 bool ReadStream(Dialogue& d) {
   const uint32_t limit = d.kind == Serial ? kSerialStreamLimitMs : kTcpStreamLimitMs;
-  int position = 0, lineLength = 0, counted = 0;
-  bool firstLine = true;
+  int position = 0, lineLength = 0, counted = 0, lineCounted = 0;
+  bool firstLine = true, lineOld = false, behindBefore = false;
+  OldLinesTally tally{d.index};
   for (;;) {
     const bool wasFirstLine = firstLine;
     uint8_t byte = 0;  // ReadByte blocks until a byte comes or its limit passes
-    if (!ReadByte(d.index, &byte)) {
+    ByteOrigin origin;
+    if (!ReadByte(d.index, &byte, &origin)) {
       if (os::Since(d.startTick) < limit) continue;
       Trace(d.index, "the stream's %u ms have passed", static_cast<unsigned>(limit));
       return false;
     }
+    lineOld = lineOld || origin.old;
+    const bool stillBehind = lineOld || behindBefore || origin.behind >= kLineWorth;
+    if (stillBehind && os::Since(d.startTick) >= kCatchUpLimitMs) {
+      Trace(d.index, "still behind the scale after %u ms: no current line", static_cast<unsigned>(kCatchUpLimitMs));
+      return false;
+    }
     d.line[position] = byte;
     if (position > 0 && d.line[position - 1] == CR && byte == LF) {
-      if (!wasFirstLine) lineLength = position - 1;
-      position = 0;
-      firstLine = false;
+      const bool behind = origin.behind >= kLineWorth;
+      const bool current = !lineOld && !behind && !behindBefore;
       ++counted;
+      if (!current) {
+        if (!wasFirstLine) TraceOldLine(d.index, ++tally.skipped, lineOld, origin.behind);
+        counted -= lineCounted + 1;
+      }
+      if (!wasFirstLine && current) lineLength = position - 1;
+      position = lineCounted = 0;
+      firstLine = lineOld = false;
+      behindBefore = behind;
     } else if (position == kLinePositions - 1) {
       position = 0;  // the line is cut; this byte is not counted
     } else {
       ++position;
       ++counted;
+      ++lineCounted;
     }
     if (lineLength >= kShortestStreamLine) {
       if (ParseAndStore(d, lineLength)) return true;
@@ -127,10 +176,27 @@ bool ReadStream(Dialogue& d) {
   }
 }
 
-// Sends request and pauses after it on TCP.
+// Sends request and pauses after it on TCP. What came before it unasked is
+// thrown away first: it is no answer to this request.
 bool Send(const Dialogue& d, const uint8_t* request, int count) {
+  DiscardPending(d.index);
   if (!SendBytes(d.index, request, count)) return false;
   if (d.kind == Tcp) os::Sleep(kTcpPauseAfterSendMs);
+  return true;
+}
+
+// A reply to the request just sent: none when it filled the 22 bytes with
+// more queued behind it (a stream, or a backlog arriving). Its pace is not
+// judged: a scale behind a USB port of its own answers at the bus's speed,
+// and an adapter's old bytes come right after the purge, which the stream
+// watch before any request has waited out.
+bool TakeReply(Dialogue& d, int* count) {
+  ByteOrigin origin;
+  if (!ReadReply(d.index, d.line, count, &origin)) return false;
+  if (*count == kReplySize && origin.behind > 0) {
+    Trace(d.index, "no reply: %u more bytes queued behind its 22", static_cast<unsigned>(origin.behind));
+    return false;
+  }
   return true;
 }
 
@@ -139,12 +205,12 @@ bool RequestStepwise(Dialogue& d) {
   int count = 0;
   Trace(d.index, "way: ENQ, then DC1");
   if (!Send(d, &ENQ, 1)) return false;
-  if (!ReadReply(d.index, d.line, &count) || d.line[0] != ACK || count != 1) {
+  if (!TakeReply(d, &count) || d.line[0] != ACK || count != 1) {
     Trace(d.index, "no lone ACK to ENQ");
     return false;
   }
   if (!Send(d, &DC1, 1)) return false;
-  if (!ReadReply(d.index, d.line, &count)) return false;
+  if (!TakeReply(d, &count)) return false;
   return ParseReply(d);
 }
 
@@ -155,7 +221,7 @@ bool RequestAtOnce(Dialogue& d) {
   Trace(d.index, "way: ENQ DC1 together");
   if (!Send(d, kRequest, 2)) return false;
   std::memset(d.line, 0, kReplySize);
-  if (!ReadReply(d.index, d.line, &count)) return false;
+  if (!TakeReply(d, &count)) return false;
   if (count < kShortestTwoByteReply) {
     Trace(d.index, "a reply of %d bytes is too short", count);
     return false;

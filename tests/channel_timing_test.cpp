@@ -2,15 +2,18 @@
 // exactly at its limit, with the limit's own comparison, or at the byte that
 // ends it, and in one or two blocking waits rather than a polling loop. A
 // serial port whose driver never reports its transmitter empty, which this
-// machine cannot make, is scripted here.
+// machine cannot make, is scripted here; so are backlogs that arrive at
+// exact moments, and a USB adapter's old bytes after a purge.
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 
+#include "channel/connect.h"
 #include "channel/io.h"
 #include "channel/slot_table.h"
 #include "fake_os.h"
+#include "protocol/exchange.h"
 
 using namespace pesolan;
 using fuzzing::Arrive;
@@ -117,6 +120,38 @@ TEST_P(VirtualChannel, StreamIsDetectedByAByteOnTheLimitsLastMillisecond) {
   EXPECT_LE(Waits(), 3);
 }
 
+TEST_P(VirtualChannel, ASlotWithoutAnOpenChannelAnswersFalseWithoutWaiting) {
+  SlotTable[kIndex].comHandle = nullptr;
+  SlotTable[kIndex].socket = os::kNoSocket;
+  uint8_t byte = 1, buffer[kReplySize];
+  int count = 0;
+  EXPECT_FALSE(PurgeChannel(kIndex));
+  EXPECT_FALSE(WaitForData(kIndex));
+  EXPECT_FALSE(SendBytes(kIndex, &ENQ, 1));
+  EXPECT_FALSE(ReadByte(kIndex, &byte));
+  EXPECT_FALSE(ReadReply(kIndex, buffer, &count));
+  EXPECT_EQ(g_now, 0u);
+  EXPECT_EQ(Waits(), 0);
+  // A reading of it tries both ways, and neither waits.
+  DeviceHandle device;
+  SlotTable[kIndex].key = device.key;
+  WeightReading reading;
+  EXPECT_FALSE(ExchangeWeight(device, &reading));
+  EXPECT_EQ(g_now, 0u);
+  SlotTable[kIndex].key = 0;
+}
+
+TEST(VirtualDevice, WithoutASlotAReadingAndADisconnectEndAtOnce) {
+  fuzzing::ResetLine();
+  ResetSlotTable();
+  DeviceHandle device;
+  WeightReading reading;
+  EXPECT_FALSE(ExchangeWeight(device, &reading));
+  EXPECT_TRUE(Disconnect(device));
+  EXPECT_EQ(g_now, 0u);
+  EXPECT_EQ(Waits(), 0);
+}
+
 // Slot 0 on a scripted channel of one kind, at virtual time 0.
 void ScriptChannel(ChannelKind kind) {
   fuzzing::ResetLine();
@@ -127,13 +162,27 @@ void ScriptChannel(ChannelKind kind) {
   if (kind == Tcp) SlotTable[0].socket = fuzzing::ScriptedSocket();
 }
 
-TEST(VirtualTcp, PurgeWaits80MsAfterItsLastReadAndLeavesLaterBytesQueued) {
+TEST(VirtualTcp, PurgeWaits80MsAfterItsLastReadAndKeepsWhatCameMeanwhileForTheReads) {
   ScriptChannel(Tcp);
   Arrive(0, "old line\r\n");
-  Arrive(30, "new");
+  Arrive(30, "ne");
+  Arrive(50, "w");
   EXPECT_TRUE(PurgeChannel(0));
   EXPECT_EQ(g_now, 80u);
-  EXPECT_EQ(fuzzing::Unread(), 3) << "bytes that came during the wait are not drained";
+  std::string read;
+  uint32_t behind[3] = {};
+  for (int i = 0; i < 3; ++i) {
+    uint8_t byte = 0;
+    ByteOrigin origin;
+    ASSERT_TRUE(ReadByte(0, &byte, &origin));
+    read += static_cast<char>(byte);
+    behind[i] = origin.behind;
+  }
+  EXPECT_EQ(read, "new") << "bytes that came during the wait are read next, none of the old";
+  EXPECT_EQ(g_now, 80u);
+  EXPECT_EQ(behind[0], 1u) << "counted within their own arrival";
+  EXPECT_EQ(behind[1], 0u);
+  EXPECT_EQ(behind[2], 0u);
   ResetSlotTable();
 }
 
@@ -160,6 +209,94 @@ TEST(VirtualSerial, TransmitterNeverReportedEmptyFailsTheSendAt256Ms) {
   EXPECT_TRUE(SendBytes(0, &ENQ, 1));
   EXPECT_EQ(g_now, 0u) << "no pause after a serial send";
   ResetSlotTable();
+}
+
+// ---- old bytes: a weight is one the scale sent during the reading ------------
+
+const std::string kOld = "ST,GS,   70062g \r\n";  // 18 bytes each
+const std::string kNew = "ST,GS,   11111g \r\n";
+
+std::string Lines(const std::string& line, int count) {
+  std::string lines;
+  while (count-- > 0) lines += line;
+  return lines;
+}
+
+// One reading of slot 0 (see ScriptChannel): the weight, or -1.
+double ReadScripted() {
+  DeviceHandle device;
+  SlotTable[0].key = device.key;
+  WeightReading reading;
+  const double weight = ExchangeWeight(device, &reading) ? reading.value : -1;
+  SlotTable[0].key = 0;  // the handle's release finds no slot to close
+  ResetSlotTable();
+  return weight;
+}
+
+// A backlog that arrives in bulk after a pause, during the purge's wait or
+// after it (a window update, a retransmission), while the scale shows a new
+// weight: never the reading, streamed or taken as a reply.
+TEST(VirtualBacklog, BulkThatComesAfterAPauseIsNeverTheWeight) {
+  for (const uint32_t gap : {50u, 100u, 150u}) {
+    for (const int lines : {3, 20}) {
+      ScriptChannel(Tcp);
+      Arrive(0, Lines(kOld, 10));
+      Arrive(gap, Lines(kOld, lines));
+      for (uint32_t at = 200; at < 1500; at += 100) Arrive(at, kNew);
+      const double weight = ReadScripted();
+      EXPECT_NE(weight, 70062) << "backlog of " << lines << " lines " << gap << " ms after the drain";
+      if (gap < 80 && lines == 3) {
+        EXPECT_EQ(weight, 11111) << "the new lines that follow are read";
+      }
+    }
+  }
+}
+
+// The request's reply: bytes that were queued when it went out, or that
+// fill its 22 bytes with more behind them, are no answer.
+TEST(VirtualBacklog, ARequestIsNeverAnsweredByABacklog) {
+  ScriptChannel(Tcp);
+  Arrive(250, Lines(kOld, 3));  // after the purge and the look for a stream
+  EXPECT_EQ(ReadScripted(), -1);
+  EXPECT_EQ(fuzzing::Sent(), "\x05\x05\x11") << "both ways were tried";
+
+  ScriptChannel(Tcp);
+  Arrive(250, kOld.substr(0, 16));  // a short tail, before ENQ DC1 goes out
+  EXPECT_EQ(ReadScripted(), -1);
+}
+
+// A USB adapter keeps its own buffer: after the purge its old bytes come at
+// once, far faster than 9600 baud carries them; the scale's new lines follow
+// at the line's pace, or nothing does.
+TEST(VirtualBacklog, AnAdaptersOldBytesAfterThePurgeAreNeverTheWeight) {
+  ScriptChannel(Serial);
+  Arrive(3, Lines(kOld, 17));
+  EXPECT_EQ(ReadScripted(), -1) << "the scale fell silent";
+
+  ScriptChannel(Serial);
+  Arrive(3, Lines(kOld, 17));
+  Arrive(100, Lines(kNew, 3), 1);  // a byte a millisecond
+  EXPECT_EQ(ReadScripted(), 11111);
+}
+
+// A scale whose lines come one by one is read as fast as before: the lines
+// that came during the purge's wait count.
+TEST(VirtualBacklog, LinesThatCameOneByOneDuringThePurgesWaitAreRead) {
+  ScriptChannel(Tcp);
+  for (uint32_t at = 0; at < 400; at += 19) Arrive(at, kNew);
+  EXPECT_EQ(ReadScripted(), 11111);
+  EXPECT_EQ(g_now, 80u) << "the purge's wait, then a line already taken in";
+}
+
+// A peer that sends faster than it can be read never lets the reader catch
+// up: the reading ends, it does not go on while the bytes do.
+TEST(VirtualBacklog, AFloodEndsTheReadingOnceItIsClearlyNotCaughtUp) {
+  ScriptChannel(Tcp);
+  fuzzing::ReceivesTake(1);
+  for (uint32_t at = 0; at < 3000; ++at) Arrive(at, kOld);
+  EXPECT_EQ(ReadScripted(), -1);
+  EXPECT_GE(g_now, 1000u);
+  EXPECT_LE(g_now, 1001u);
 }
 
 }  // namespace

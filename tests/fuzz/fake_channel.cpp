@@ -37,6 +37,19 @@ int32_t ChannelKindAt(int index) { return SlotTable[index].channelKind; }
 
 bool PurgeChannel(int) { return true; }
 
+bool DiscardPending(int) { return true; }
+
+namespace {
+// How a byte came, from one more input byte.
+void TakeOrigin(ByteOrigin* origin) {
+  uint8_t how = 0;
+  fuzzing::Take(&how);
+  if (origin == nullptr) return;
+  origin->behind = how & 0x3F;
+  origin->old = (how & 0x40) != 0;
+}
+}  // namespace
+
 bool WaitForData(int) {
   uint8_t mode = 0;
   fuzzing::g_now += 200;
@@ -48,15 +61,19 @@ bool SendBytes(int, const uint8_t*, int count) {
   return count >= 1 && count <= kRequestSize && fuzzing::Take(&ok) && (ok & 1) != 0;
 }
 
-bool ReadByte(int, uint8_t* byte) {
+bool ReadByte(int, uint8_t* byte, ByteOrigin* origin) {
   *byte = 0;
   fuzzing::g_now += 1;
-  if (fuzzing::Take(byte)) return true;
+  if (fuzzing::Take(byte)) {
+    TakeOrigin(origin);
+    return true;
+  }
   fuzzing::g_now += 128;  // nothing came within the limit
   return false;
 }
 
-bool ReadReply(int, uint8_t* buffer, int* count) {
+bool ReadReply(int, uint8_t* buffer, int* count, ByteOrigin* origin) {
+  TakeOrigin(origin);
   uint8_t n = 0;
   fuzzing::g_now += 80;
   if (!fuzzing::Take(&n) || (n %= kReplySize + 1) == 0) return false;
