@@ -1,6 +1,8 @@
 #pragma once
 // --control: commands on standard input, one a line, that change the scale
-// while it serves (the soak's schedule drives its scales with them):
+// while it serves (the soak's schedule drives its scales with them). Each is
+// answered on standard output, once carried out: "ok", or "refused" with
+// the reason on standard error.
 //   weight TEXT      the number the scale shows from now on
 //   unit kg|g|t      its unit
 //   unstable N       the next N lines are unstable
@@ -10,6 +12,8 @@
 //   interval MS      between stream lines
 //   burst N          N stream lines at once, now
 //   flood MS         lines as fast as the peer takes them, for MS
+//   unread W         wait, queue or drop: what the scale does while its
+//                    peer takes nothing (see scale-sim --help)
 //   disconnect       closes the TCP connections (the scale is switched off)
 //   reset            resets them
 
@@ -18,12 +22,15 @@
 namespace sim {
 
 struct Command {
-  enum Kind { Weight, Unit, Unstable, Junk, Mode, Drip, Interval, Burst, Flood, Disconnect, Reset, Unknown };
+  enum Kind { Weight, Unit, Unstable, Junk, Mode, Drip, Interval, Burst, Flood, Unread, Disconnect, Reset, Unknown };
   Kind kind = Unknown;
-  std::string text;  // weight, unit, mode
+  std::string text;  // weight, unit, mode, unread
   long number = 0;   // counts and milliseconds
+  std::string why;   // Unknown: why the line is no command it can take
 };
 
+// Each line is taken or refused whole: a value out of range, a word that
+// is not one of the command's, or a weight the scale's line cannot carry.
 Command ParseCommand(const std::string& line);
 
 }  // namespace sim

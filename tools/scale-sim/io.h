@@ -30,6 +30,9 @@ Fd OpenPty(std::string* path);
 long Read(const Endpoint& e, void* buffer, size_t size);
 // Bytes written; -1 when nothing could be written now.
 long Write(const Endpoint& e, const void* bytes, size_t count);
+// Bytes written that the peer has not taken yet, where the system tells
+// (a pseudo-terminal's, a local socket's); 0 where it does not.
+long Unread(const Endpoint& e);
 void Close(const Endpoint& e);
 // Closes a TCP peer with a reset instead of an orderly shutdown.
 void Reset(const Endpoint& e);

@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
@@ -80,6 +81,11 @@ long Read(const Endpoint& e, void* buffer, size_t size) {
 long Write(const Endpoint& e, const void* bytes, size_t count) {
   const ssize_t n = e.pty ? write(F(e.fd), bytes, count) : send(F(e.fd), bytes, count, MSG_NOSIGNAL);
   return n > 0 ? static_cast<long>(n) : -1;
+}
+
+long Unread(const Endpoint& e) {
+  int queued = 0;
+  return ioctl(F(e.fd), TIOCOUTQ, &queued) == 0 && queued > 0 ? queued : 0;
 }
 
 void Close(const Endpoint& e) { close(F(e.fd)); }

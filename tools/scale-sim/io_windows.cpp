@@ -59,6 +59,8 @@ long Write(const Endpoint& e, const void* bytes, size_t count) {
   return n > 0 ? n : -1;
 }
 
+long Unread(const Endpoint&) { return 0; }
+
 void Close(const Endpoint& e) { closesocket(S(e.fd)); }
 
 void Reset(const Endpoint& e) {

@@ -24,8 +24,15 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using Micros = std::chrono::microseconds;
 
+// What a streaming scale does while its peer takes no bytes: waits with its
+// next line until the last has gone; goes on making lines at its pace and
+// queues them (a converter's buffer), or loses them (a scale on a wire,
+// which never waits for its reader).
+enum class Unread { Wait, Queue, Drop };
+
 struct Options {
   sim::ScaleOptions scale;
+  Unread unread = Unread::Wait;
   bool tcp = false;
   std::string host = "127.0.0.1";
   int port = 0;
@@ -46,6 +53,9 @@ struct Options {
 // gives the peer more than it can read in the same time.
 constexpr size_t kFloodBlock = 65536;
 constexpr size_t kFloodQueued = 1 << 20;
+// The most a queueing scale keeps waiting, as a serial-to-network
+// converter's buffer.
+constexpr size_t kQueueLimit = 65536;
 
 std::atomic<bool> g_stop{false};
 std::atomic<bool> g_switch{false};
@@ -54,17 +64,27 @@ const char* const kUsage =
     "usage: scale-sim [--tcp [PORT]] [--host ADDR] [--pty]\n"
     "                 [--mode stream|request|silent|junk-short|junk-long]\n"
     "                 [--weight NUMBER] [--unit kg|g|t] [--unstable N] [--line TEXT]...\n"
-    "                 [--interval MS] [--wire-speed] [--drip MS]\n"
+    "                 [--interval MS] [--wire-speed] [--drip MS] [--unread wait|queue|drop]\n"
     "                 [--enq-reply ack|nak|none] [--reply-bytes N]\n"
     "                 [--stop-after BYTES] [--disconnect-after BYTES]\n"
     "                 [--reset-on-request] [--flood] [--received FILE]\n"
     "                 [--sent FILE] [--control] [--lifetime SECONDS]\n"
     "--tcp: PORT 0..65535, 0 or none for any free port; --lifetime: 300 unless given,\n"
     "then scale-sim says so on stderr and ends.\n"
+    "--unread: what a streaming scale does while its peer takes nothing: waits (the default),\n"
+    "queues its lines (64 KB at most; --sent stamps them when made), or drops them (a wire).\n"
     "SIGUSR1 switches between stream and request mode.\n"
     "Prints 'tcp HOST PORT' and/or 'pty PATH', then serves.\n"
     "exit status: 0 when its lifetime ends or on SIGINT or SIGTERM, 1 when it cannot\n"
     "listen or make a pseudo-terminal, 2 usage\n";
+
+bool ParseUnread(const std::string& v, Unread* u) {
+  if (v == "wait") *u = Unread::Wait;
+  else if (v == "queue") *u = Unread::Queue;
+  else if (v == "drop") *u = Unread::Drop;
+  else return false;
+  return true;
+}
 
 bool ParseMode(const std::string& v, Options* o) {
   if (v == "stream") o->scale.mode = sim::Mode::Stream;
@@ -85,14 +105,6 @@ bool Number(const std::string& text, long long lo, long long hi, T* out) {
   if (*end != '\0' || v < lo || v > hi) return false;
   *out = static_cast<T>(v);
   return true;
-}
-
-// A weight as a scale shows it: an optional minus, digits, at most one point.
-bool IsWeight(const std::string& w) {
-  const size_t digits = w.find_first_not_of('-');
-  if (digits > 1 || w.size() > 10 || digits == w.size()) return false;
-  if (w.find_first_not_of("0123456789.", digits) != std::string::npos) return false;
-  return std::count(w.begin(), w.end(), '.') <= 1 && w.find_first_of("0123456789") != std::string::npos;
 }
 
 std::string Range(const std::string& option, long long lo, long long hi) {
@@ -128,13 +140,17 @@ std::string ParseArgs(int argc, char** argv, Options* o, bool* help) {
       return a + " needs a value";
     } else if (a == "--host") o->host = take();
     else if (a == "--mode") { if (!ParseMode(take(), o)) return "--mode is stream, request, silent, junk-short or junk-long"; }
-    else if (a == "--weight") { if (!IsWeight(o->scale.weight = take())) return "--weight '" + v + "' is no number"; }
+    else if (a == "--weight") {
+      const std::string problem = sim::WeightProblem(o->scale.weight = take());
+      if (!problem.empty()) return "--" + problem;
+    }
     else if (a == "--unit") {
       o->scale.unit = take();
       if (o->scale.unit != "kg" && o->scale.unit != "g" && o->scale.unit != "t") return "--unit is kg, g or t";
     }
     else if (a == "--unstable") { if (!Number(take(), 0, kMany, &o->scale.unstableLines)) return Range(a, 0, kMany); }
     else if (a == "--line") o->scale.lines.push_back(take());
+    else if (a == "--unread") { if (!ParseUnread(take(), &o->unread)) return "--unread is wait, queue or drop"; }
     else if (a == "--interval") { if (!Number(take(), 1, 60000, &o->intervalMs)) return Range(a, 1, 60000); }
     else if (a == "--drip") { if (!Number(take(), 0, 60000, &o->byteGapUs)) return Range(a, 0, 60000); o->byteGapUs *= 1000; }
     else if (a == "--reply-bytes") { if (!Number(take(), 0, 64, &o->scale.replyBytes)) return Range(a, 0, 64); }
@@ -171,6 +187,7 @@ struct Peer {
   long sent = 0;
   bool closed = false;
   bool reset = false;      // already closed by a reset
+  bool stalled = false;    // the peer took nothing at the last write
   sim::LineOut line = {};  // the line going out, for the --sent file
 };
 
@@ -270,9 +287,18 @@ class Server {
     if (n <= 0) return;
     commands_.append(buffer, static_cast<size_t>(n));
     for (size_t end; (end = commands_.find('\n')) != std::string::npos;) {
-      log_.Note(commands_.substr(0, end));
-      Apply(sim::ParseCommand(commands_.substr(0, end)));
+      const std::string line = commands_.substr(0, end);
       commands_.erase(0, end + 1);
+      const sim::Command c = sim::ParseCommand(line);
+      if (c.kind == sim::Command::Unknown) {
+        std::fprintf(stderr, "scale-sim: cannot take '%s': %s\n", line.c_str(), c.why.c_str());
+        std::fputs("refused\n", stdout);
+      } else {
+        log_.Note(line);
+        Apply(c);
+        std::fputs("ok\n", stdout);
+      }
+      std::fflush(stdout);
     }
   }
 
@@ -307,8 +333,15 @@ class Server {
     if (c.kind == K::Weight) o_.scale.weight = c.text;
     if (c.kind == K::Unit) o_.scale.unit = c.text;
     if (c.kind == K::Mode) SetMode(c.text);
+    if (c.kind == K::Unread && ParseUnread(c.text, &o_.unread)) {
+      for (auto& p : peers_) p->out.clear();
+    }
     if (c.kind == K::Drip) o_.byteGapUs = c.number * 1000;
-    if (c.kind == K::Interval) o_.intervalMs = static_cast<int>(c.number);
+    if (c.kind == K::Interval) {
+      o_.intervalMs = static_cast<int>(c.number);
+      // A line due later than the new interval allows comes sooner.
+      for (auto& p : peers_) p->nextLine = std::min(p->nextLine, now + std::chrono::milliseconds(c.number));
+    }
     if (c.kind == K::Flood) floodUntil_ = now + std::chrono::milliseconds(c.number);
   }
 
@@ -327,9 +360,27 @@ class Server {
   // Bytes queued after a pause go out at the pace from now on, not in a
   // burst that makes up for the pause; at wire speed a byte is there only
   // once its ten bits have crossed the line.
-  void Queue(Peer& p, const std::string& bytes) const {
+  // A queueing scale's lines are sent, for --sent, when it makes them: they
+  // wait on its side. Anything else is stamped when it is written.
+  void Queue(Peer& p, const std::string& bytes) {
     if (p.out.empty()) p.nextByte = Clock::now() + Micros(o_.byteGapUs);
     p.out += bytes;
+    if (o_.unread == Unread::Queue) log_.Wrote(p.line, bytes.data(), bytes.size(), sim::SentLog::Now());
+  }
+
+  // The next stream line, when it is due and the scale makes it (see
+  // Unread). A scale sends its lines no faster than its own pace (the
+  // interval, the drip): only a peer that takes nothing makes it queue them,
+  // or lose them.
+  void MakeStreamLine(Peer& p, Clock::time_point now) {
+    const bool unread = (p.stalled && !p.out.empty()) || sim::io::Unread(p.end) > 0;
+    if (now < p.nextLine || (!p.out.empty() && (o_.unread == Unread::Wait || !unread))) return;
+    p.nextLine = now + std::chrono::milliseconds(o_.intervalMs);
+    const std::string line = p.scale.NextStreamLine();
+    const bool room = o_.unread == Unread::Queue  ? p.out.size() + line.size() <= kQueueLimit
+                      : o_.unread == Unread::Drop ? !unread
+                                                  : true;
+    if (room) Queue(p, line);
   }
 
   bool Quit(const Peer& p) const { return o_.quitAfter >= 0 && p.sent >= o_.quitAfter; }
@@ -346,10 +397,9 @@ class Server {
       if (p.flood.empty()) {
         while (p.flood.size() < kFloodBlock) p.flood += p.scale.NextStreamLine();
       }
-      while (p.out.size() < kFloodQueued) p.out += p.flood;
-    } else if (o_.scale.mode == sim::Mode::Stream && p.out.empty() && now >= p.nextLine) {
-      Queue(p, p.scale.NextStreamLine());
-      p.nextLine = now + std::chrono::milliseconds(o_.intervalMs);
+      while (p.out.size() < kFloodQueued) Queue(p, p.flood);
+    } else if (o_.scale.mode == sim::Mode::Stream) {
+      MakeStreamLine(p, now);
     }
     if (p.out.empty()) {
       p.nextByte = now;
@@ -360,16 +410,31 @@ class Server {
       if (o_.quitAfter >= 0) chunk = std::min<size_t>(chunk, static_cast<size_t>(o_.quitAfter - p.sent));
       const long long began = sim::SentLog::Now();
       const long n = sim::io::Write(p.end, p.out.data(), chunk);
-      if (n <= 0) {  // the queue is full: try again later (at once when flooding)
-        p.nextByte = now + Micros(Flooding(now) ? 200 : 5000);
+      if (n <= 0 && o_.unread == Unread::Drop) {  // a wire: what is not taken is lost
+        p.out.clear();
+        log_.Abandoned(p.line);
         break;
       }
-      log_.Wrote(p.line, p.out.data(), static_cast<size_t>(n), began);
+      if (n <= 0) {  // the queue is full: try again later (at once when flooding)
+        p.nextByte = now + Micros(Flooding(now) ? 200 : 5000);
+        NoteStall(p, true);
+        break;
+      }
+      NoteStall(p, false);
+      if (o_.unread != Unread::Queue) log_.Wrote(p.line, p.out.data(), static_cast<size_t>(n), began);
       p.out.erase(0, static_cast<size_t>(n));
       p.sent += n;
       if (o_.byteGapUs > 0) p.nextByte += Micros(o_.byteGapUs);
     }
     if (Quit(p)) Produce(p);
+  }
+
+  // A peer that stops taking bytes builds a backlog, which the --sent file
+  // shows: the lines written after it takes bytes again waited on the way.
+  void NoteStall(Peer& p, bool stalled) {
+    if (p.stalled == stalled) return;
+    p.stalled = stalled;
+    log_.Note(stalled ? "the peer takes no more bytes: a backlog builds up" : "the peer takes bytes again");
   }
 
   void Reap() {
@@ -395,7 +460,7 @@ class Server {
       // The next line is queued only once the last has gone: while a peer
       // that does not read holds it up, the line falls due in the past, and
       // counting it would never let the loop sleep.
-      if (o_.scale.mode == sim::Mode::Stream && p->out.empty())
+      if (o_.scale.mode == sim::Mode::Stream && (p->out.empty() || o_.unread != Unread::Wait))
         wait = std::min(wait, std::chrono::duration_cast<Micros>(p->nextLine - now));
     }
     return wait.count() < 0 ? 0 : static_cast<long>(wait.count());

@@ -14,6 +14,19 @@ std::string WeightLine(const std::string& weight, const std::string& unit, bool 
   return line;
 }
 
+std::string WeightProblem(const std::string& w) {
+  const bool minus = !w.empty() && w[0] == '-';
+  const std::string digits = w.substr(minus ? 1 : 0);
+  if (digits.empty() || digits[0] < '0' || digits[0] > '9' ||
+      digits.find_first_not_of("0123456789.") != std::string::npos || digits.find('.') != digits.rfind('.')) {
+    return "weight '" + w + "' is no number the scale shows (a digit first, one point at most)";
+  }
+  if (w.size() > (minus ? 8u : 7u)) {
+    return "weight '" + w + "' does not fit the line's eight places with a space before it";
+  }
+  return "";
+}
+
 std::string Scale::NextLine() {
   const int n = linesMade_++;
   if (!options_.lines.empty()) return options_.lines[static_cast<size_t>(n) % options_.lines.size()];

@@ -22,6 +22,11 @@ struct ScaleOptions {
 
 // A weight line of the parser's shape: "ST,GS,  12.345kg".
 std::string WeightLine(const std::string& weight, const std::string& unit, bool stable);
+// Empty when the scale can show weight in its line, else why not. The line
+// has eight places for the number, and a number begins only after a space
+// or a minus: an optional minus, a digit, digits and one point at most, in
+// seven places (eight with the minus).
+std::string WeightProblem(const std::string& weight);
 
 class Scale {
  public:

@@ -6,8 +6,9 @@
 // Each connection asks for one scale-sim with a line "LIFETIME<TAB>ARG...",
 // answered with the sim's own lines ("tcp HOST PORT", "pty PATH") and "end".
 // "switch" then switches the sim between stream and request mode, and
-// "control LINE" passes a command to one started with --control; the sim
-// ends when the connection closes.
+// "control LINE" passes a command to one started with --control, answered
+// with "ok" or "refused" once the sim has; the sim ends when the connection
+// closes.
 //   scale-sim-broker PATH-OF-SCALE-SIM [LIFETIME-SECONDS]
 
 #include <arpa/inet.h>
@@ -59,7 +60,7 @@ void Send(int fd, const std::string& text) {
 void Serve(Client& c, const std::string& line, const std::string& program) {
   if (c.sim) {
     if (line == "switch") c.sim->SwitchMode();
-    if (line.rfind("control ", 0) == 0) c.sim->Command(line.substr(8));
+    if (line.rfind("control ", 0) == 0) Send(c.fd, c.sim->Command(line.substr(8)) ? "ok\n" : "refused\n");
     return;
   }
   std::istringstream fields(line);

@@ -26,7 +26,8 @@ class SimProcess {
   // Stream and request mode trade places (POSIX only).
   void SwitchMode();
   // One line of commands for a scale-sim started with --control (POSIX
-  // only); false when it could not be passed on.
+  // only): true once the scale-sim has carried it out; false when it
+  // refused it or could not be reached.
   bool Command(const std::string& line);
   const std::string& ptyPath() const { return ptyPath_; }
 
@@ -37,6 +38,7 @@ class SimProcess {
 
   long pid_ = -1;
   int input_ = -1;           // the scale-sim's standard input
+  int output_ = -1;          // and its standard output
   int broker_ = -1;          // the connection to scale-sim-broker
   void* process_ = nullptr;  // Windows: the process handle
   int port_ = 0;

@@ -110,21 +110,25 @@ SimProcess::SimProcess(const std::string& program, std::vector<std::string> args
     if (!ReadLine(out[0], &line, 5000)) break;
     TakeWhere(line);
   }
-  close(out[0]);
+  output_ = out[0];  // where it answers its commands
 }
 
 SimProcess::~SimProcess() {
   if (broker_ >= 0) close(broker_);  // the broker ends the scale-sim
   if (input_ >= 0) close(input_);
+  if (output_ >= 0) close(output_);
   if (pid_ <= 0) return;
   kill(static_cast<pid_t>(pid_), SIGTERM);
   int status = 0;
   waitpid(static_cast<pid_t>(pid_), &status, 0);
 }
 
+// Waits for the answer, so that the command has been carried out when this
+// returns: a test or a schedule never has to guess how long that takes.
 bool SimProcess::Command(const std::string& line) {
-  if (broker_ >= 0) return WriteAll(broker_, "control " + line + "\n");
-  return input_ >= 0 && WriteAll(input_, line + "\n");
+  std::string answer;
+  if (broker_ >= 0) return WriteAll(broker_, "control " + line + "\n") && ReadLine(broker_, &answer, 10000) && answer == "ok";
+  return input_ >= 0 && WriteAll(input_, line + "\n") && ReadLine(output_, &answer, 10000) && answer == "ok";
 }
 
 void SimProcess::SwitchMode() {
