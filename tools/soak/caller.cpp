@@ -1,6 +1,7 @@
 #include "caller.h"
 
 #include <string>
+#include <thread>
 
 namespace soak {
 namespace {
@@ -178,6 +179,11 @@ void Caller::Run(Clock::time_point until) {
     } else if (roll < 94) {
       commaLocale_ = !commaLocale_;
       session_->component.locale()->SetLocale(commaLocale_ ? kCommaLocale : u"C");
+    } else if (roll < 96) {
+      // A form left open: the devices' scales go on sending, nobody reads
+      // for seconds, then the next reading comes.
+      std::this_thread::sleep_for(std::chrono::milliseconds(1000 + random_() % 3000));
+      ReadWeight(d);
     } else {
       ReadWeight(d);
     }

@@ -83,11 +83,13 @@ std::vector<std::vector<int>> MakeScales(const Options& o, const std::string& di
       Scale s;
       s.com = d == 0 && t < kPrivateComs && InPrivateDev() ? kFirstPrivateCom + t : 0;
       s.sentFile = dir + "/sent" + std::to_string(scales->size());
+      // Half the scales go on making lines while nobody reads, and queue
+      // them as a converter's buffer does: the backlog a reading must skip.
       s.sim = std::make_unique<scale_sim::SimProcess>(
           o.scaleSim,
           std::vector<std::string>{s.com != 0 ? "--pty" : "--tcp", "--control", "--sent", s.sentFile, "--mode",
                                    random() % 2 == 0 ? "stream" : "request", "--weight", ScheduledWeight(random()),
-                                   "--unit", kUnits[random() % 3]},
+                                   "--unit", kUnits[random() % 3], "--unread", random() % 2 == 0 ? "queue" : "wait"},
           o.seconds + 120);
       if (s.com != 0 && mount(s.sim->ptyPath().c_str(), NodeOf(s.com).c_str(), nullptr, MS_BIND, nullptr) != 0) {
         std::perror("pesolan-soak: placing a serial scale");

@@ -7,29 +7,44 @@
 namespace soak {
 namespace {
 
-// An event, and the command that undoes it some time later (none: "").
+// A command some time after an event.
+struct Later {
+  std::string command;
+  int afterMs;
+};
+
+// An event, and the commands that follow it (to undo it, or to go on).
 struct Event {
   std::string command;
-  std::string undo;
-  int undoAfterMs;
+  std::vector<Later> later;
 };
+
+// A flood fills every buffer on the way while the driver reads none of it;
+// then the scale falls silent for a while, or shows a new weight: the lines
+// still on their way are a backlog, never a reading.
+Event FloodThenChange(std::mt19937_64& random) {
+  const int after = 300 + static_cast<int>(random() % 700);
+  if (random() % 2 == 0) return {"flood 300", {{"mode silent", after}, {"mode stream", after + 1500}}};
+  return {"flood 300", {{"weight " + ScheduledWeight(random()), after}}};
+}
 
 Event Pick(std::mt19937_64& random, const Scale& scale) {
   static const char* const kUnits[] = {"g", "kg", "t"};
   const unsigned roll = static_cast<unsigned>(random() % 100);
   const bool tcp = scale.com == 0;
-  if (roll < 40) return {"weight " + ScheduledWeight(random()), "", 0};
-  if (roll < 50) return {"unstable " + std::to_string(1 + random() % 6), "", 0};
-  if (roll < 57) return {"unit " + std::string(kUnits[random() % 3]), "", 0};
-  if (roll < 67) return {random() % 2 == 0 ? "mode request" : "mode stream", "", 0};
-  if (roll < 72) return {"drip " + std::to_string(20 + random() % 50), "drip 0", 1500};
-  if (roll < 77) return {"burst " + std::to_string(2 + random() % 8), "", 0};
-  if (roll < 82) return {"junk " + std::to_string(1 + random() % 5), "", 0};
-  if (roll < 87) return {"mode silent", random() % 2 == 0 ? "mode stream" : "mode request", 1000};
-  if (roll < 91 && tcp) return {"disconnect", "", 0};
-  if (roll < 94 && tcp) return {"reset", "", 0};
-  if (roll < 97 && tcp) return {"flood 300", "", 0};
-  return {"interval " + std::to_string(10 + random() % 90), "interval 30", 2000};
+  if (roll < 38) return {"weight " + ScheduledWeight(random()), {}};
+  if (roll < 48) return {"unstable " + std::to_string(1 + random() % 6), {}};
+  if (roll < 55) return {"unit " + std::string(kUnits[random() % 3]), {}};
+  if (roll < 65) return {random() % 2 == 0 ? "mode request" : "mode stream", {}};
+  if (roll < 70) return {"drip " + std::to_string(20 + random() % 50), {{"drip 0", 1500}}};
+  if (roll < 75) return {"burst " + std::to_string(2 + random() % 8), {}};
+  if (roll < 80) return {"junk " + std::to_string(1 + random() % 5), {}};
+  if (roll < 85) return {"mode silent", {{random() % 2 == 0 ? "mode stream" : "mode request", 1000}}};
+  if (roll < 89 && tcp) return {"disconnect", {}};
+  if (roll < 92 && tcp) return {"reset", {}};
+  if (roll < 95) return FloodThenChange(random);
+  // High line rates too: a line every 2 ms fills a reader's buffers fast.
+  return {"interval " + std::to_string(random() % 4 == 0 ? 2 + random() % 8 : 10 + random() % 90), {{"interval 30", 2000}}};
 }
 
 struct Pending {
@@ -71,7 +86,7 @@ long RunSchedule(std::vector<Scale>& scales, uint64_t seed, const std::atomic<bo
     const size_t s = random() % scales.size();
     const Event e = Pick(random, scales[s]);
     if (scales[s].sim->Command(e.command)) ++sent;
-    if (!e.undo.empty()) pending.push_back({s, e.undo, now + std::chrono::milliseconds(e.undoAfterMs)});
+    for (const Later& l : e.later) pending.push_back({s, l.command, now + std::chrono::milliseconds(l.afterMs)});
   }
   for (const Pending& p : pending) scales[p.scale].sim->Command(p.command);
   return sent;
