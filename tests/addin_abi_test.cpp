@@ -6,8 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "support/addin_fixture.h"
 
@@ -120,10 +122,16 @@ TEST_F(RawAbi, ProfileIsRegisteredThroughTheFourthSlotAfterTheDestructor) {
   for (int i = 0; i < 12; ++i) EXPECT_EQ(g_connectionCalls[i], i == kDestructorSlots + 3 ? 1 : 0) << "slot " << i;
 }
 
-TEST_F(RawAbi, SetLocaleIsTheOnlyOperationOfItsTable) {
+// The slot after the destructor's is SetLocale: the process's numbers follow
+// the locale handed to it, and back.
+TEST_F(RawAbi, TheLocaleTablesFirstOperationSetsTheLocale) {
   using SetLocaleFn = void(RAW_CALL*)(void*, const char16_t*);
   const auto setLocale = reinterpret_cast<SetLocaleFn>(TableOf(Locale())[kSetLocaleSlot]);
+  setLocale(Locale(), kHostCommaLocale);
+  const std::string comma = std::localeconv()->decimal_point;
   setLocale(Locale(), u"C");
+  EXPECT_EQ(comma, ",");
+  EXPECT_STREQ(std::localeconv()->decimal_point, ".");
   EXPECT_EQ(addin.component.initDone()->GetInfo(), 3003) << "the object is still whole";
 }
 

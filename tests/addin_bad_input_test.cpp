@@ -84,16 +84,4 @@ TEST_F(AddInTest, TextsAreReadOnlyUpToTheirStatedLength) {
   EXPECT_TRUE(addin.Call(u"SetParameter", {Arg::Text(u"Prm_Unit"), value}).ok());
 }
 
-TEST_P(BadInput, MethodNumbersOutsideTheTableAreRefused) {
-  for (long method : {-2147483647L - 1, -1L, 12L, 13L, 2147483647L}) {
-    host::Variant result{};
-    host::Variant arg{};
-    EXPECT_FALSE(addin.component.extender()->CallAsFunc(method, &result, &arg, 1));
-    EXPECT_EQ(result.vt, host::VT_EMPTY);
-    EXPECT_EQ(addin.component.extender()->GetNParams(method), 0);
-    EXPECT_EQ(addin.component.extender()->GetMethodName(method, 0), nullptr);
-  }
-  EXPECT_FALSE(addin.component.extender()->CallAsFunc(0, nullptr, nullptr, 0)) << "no result variant";
-}
-
 }  // namespace

@@ -55,11 +55,8 @@ TEST_F(Devices, CloseTakesAtLeast256MsAndOnlyClosesOpenDevices) {
   EXPECT_TRUE(addin.Close(id));
   EXPECT_GE(watch.ms(), 256 - kTickSlack);
   EXPECT_FALSE(addin.Close(id)) << "already closed";
-  for (const char16_t* none : {u"0", u"", u"abc", u"9", u"-1", u"99999999999"}) {
-    Stopwatch quick;
-    EXPECT_FALSE(addin.Close(none));
-    EXPECT_LT(quick.ms(), 100);
-  }
+  // (That these end without the pause is checked in virtual time.)
+  for (const char16_t* none : {u"0", u"", u"abc", u"9", u"-1", u"99999999999"}) EXPECT_FALSE(addin.Close(none));
   EXPECT_FALSE(addin.Call(u"Close", {Arg::Int(1)}).status) << "an identifier must be text";
 }
 

@@ -59,13 +59,12 @@ TEST_F(Registry, NamesMatchExactlyOrNotAtAll) {
 }
 
 TEST_F(Registry, NumbersAndLanguagesOutsideTheTablesGiveNothing) {
-  EXPECT_EQ(ext()->GetMethodName(12, 0), nullptr);
-  EXPECT_EQ(ext()->GetMethodName(-1, 0), nullptr);
+  for (long method : {-2147483647L - 1, -1L, 12L, 13L, 1000L, 2147483647L}) {
+    EXPECT_EQ(ext()->GetMethodName(method, 0), nullptr) << method;
+    EXPECT_EQ(ext()->GetNParams(method), 0) << method;
+    EXPECT_FALSE(ext()->HasRetVal(method)) << method;
+  }
   EXPECT_EQ(ext()->GetMethodName(0, 2), nullptr);
-  EXPECT_EQ(ext()->GetNParams(12), 0);
-  EXPECT_EQ(ext()->GetNParams(-1), 0);
-  EXPECT_FALSE(ext()->HasRetVal(12));
-  EXPECT_FALSE(ext()->HasRetVal(-1));
   host::Variant v{};
   v.vt = host::VT_I4;
   EXPECT_FALSE(ext()->GetParamDefValue(12, 0, &v));
@@ -76,7 +75,7 @@ TEST_F(Registry, NumbersAndLanguagesOutsideTheTablesGiveNothing) {
 }
 
 TEST_F(Registry, CallWithAMethodNumberOutsideTheTableTouchesNothing) {
-  for (long method : {12L, -1L, 1000L}) {
+  for (long method : {-2147483647L - 1, -1L, 12L, 13L, 1000L, 2147483647L}) {
     host::Variant result{};
     result.vt = host::VT_I4;
     result.lVal = 77;
@@ -85,6 +84,7 @@ TEST_F(Registry, CallWithAMethodNumberOutsideTheTableTouchesNothing) {
     EXPECT_EQ(result.vt, host::VT_I4);
     EXPECT_EQ(result.lVal, 77);
   }
+  EXPECT_FALSE(ext()->CallAsFunc(0, nullptr, nullptr, 0)) << "no result variant";
 }
 
 TEST_F(Registry, CallWithFewerArgumentsThanTheMethodReadsIsRefused) {

@@ -36,8 +36,8 @@ kind() {
 newest() {
   objdump -T "$1" | grep -oE "\($2_[0-9.]+\)" | tr -d '()' | sed "s/^$2_//" | sort -V | tail -1
 }
-# True when version $1 is at most $2.
-at_most() { [ "$(printf '%s\n%s\n' "$1" "$2" | sort -V | tail -1)" = "$2" ]; }
+# True when version $1 is at most $2; a version not found at all is no pass.
+at_most() { [ -n "$1" ] && [ "$(printf '%s\n%s\n' "$1" "$2" | sort -V | tail -1)" = "$2" ]; }
 
 manifest="$dir/MANIFEST.XML"
 check "the package holds MANIFEST.XML" "[ -f '$manifest' ]"

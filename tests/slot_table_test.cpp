@@ -27,23 +27,6 @@ class SlotTableTest : public ::testing::Test {
   }
 };
 
-TEST_F(SlotTableTest, FreshTableHas256FreeSlotsWithDefaults) {
-  ASSERT_EQ(sizeof(SlotTable) / sizeof(SlotTable[0]), 256u);
-  for (const DeviceSlot& slot : SlotTable) {
-    EXPECT_EQ(slot.key, 0);
-    EXPECT_EQ(slot.errorCode, NoError);
-    EXPECT_EQ(slot.settings.baudRate, 9600);
-    EXPECT_EQ(slot.settings.byteSize, 8);
-    EXPECT_EQ(slot.settings.parity, 0);
-    EXPECT_EQ(slot.settings.stopBits, 0);
-    EXPECT_EQ(slot.settings.ip[0], '\0');
-    EXPECT_EQ(slot.socket, os::kNoSocket);
-    EXPECT_EQ(slot.comHandle, nullptr);
-    EXPECT_FALSE(slot.ready);
-    EXPECT_EQ(slot.channelKind, Channel_None);
-  }
-}
-
 TEST_F(SlotTableTest, LowestFreeSlotIsFoundFirstAndKeysFindTheirSlot) {
   SlotTable[0].key = 11;
   SlotTable[2].key = 12;

@@ -10,7 +10,7 @@ using namespace pesolan;
 
 namespace {
 
-WeightReading Reading(float value, int32_t unit, uint8_t hasPoint, uint8_t decimals) {
+WeightReading Reading(double value, int32_t unit, uint8_t hasPoint, uint8_t decimals) {
   WeightReading r;
   r.stability = Stability_Stable;
   r.value = value;
@@ -27,35 +27,38 @@ FormattedWeight Returned(const WeightReading& r, int32_t requested) {
   return f;
 }
 
-TEST(ConvertWeight, EveryPairOfUnitsByItsPowerOfTen) {
-  const double w = 2.0;
-  const double expected[5][5] = {
-      // requested: as-on-scale, mg, g, kg, t
-      {w, w, w, w, w},                 // reported 0 (a reset reading)
-      {w, w, w / 1e3, w / 1e6, w / 1e9},  // mg (not produced by the parser)
-      {w, w * 1e3, w, w / 1e3, w / 1e6},  // g
-      {w, w * 1e6, w * 1e3, w, w / 1e3},  // kg
-      {w, w * 1e9, w * 1e6, w * 1e3, w},  // t (t to mg is multiplied by 1e9)
+// Each step between units, read as the driver returns it: the digits the
+// scale sent survive every conversion (in single precision 12.345 t came
+// back as 12345000267 mg).
+TEST(ConvertWeight, EachStepBetweenUnitsKeepsTheScalesDigits) {
+  const struct {
+    double value;
+    uint8_t decimals;  // as the scale wrote it
+    int32_t reported, requested;
+    const char* text;
+  } cases[] = {
+      {12.345, 3, Unit_Tonne, Unit_Milligram, "12345000000.000"}, {12.345, 3, Unit_Tonne, Unit_Kilogram, "12345.000"},
+      {999.999, 3, Unit_Kilogram, Unit_Milligram, "999999000.000"}, {999.999, 3, Unit_Kilogram, Unit_Tonne, "0.999"},
+      {1.5, 1, Unit_Gram, Unit_Tonne, "0.000"},                     {1.5, 1, Unit_Gram, Unit_Milligram, "1500.000"},
+      {2.5, 1, Unit_AsOnScale, Unit_Gram, "2.500"},                 {2.5, 1, Unit_Kilogram, Unit_AsOnScale, "2.5"},
   };
-  for (int reported = 0; reported <= 4; ++reported) {
-    for (int requested = 0; requested <= 4; ++requested) {
-      EXPECT_DOUBLE_EQ(ConvertWeight(w, reported, requested), expected[reported][requested])
-          << "reported " << reported << " requested " << requested;
-    }
+  for (const auto& c : cases) {
+    EXPECT_STREQ(Returned(Reading(c.value, c.reported, 1, c.decimals), c.requested).text, c.text)
+        << c.value << " from " << c.reported << " to " << c.requested;
   }
-  EXPECT_DOUBLE_EQ(ConvertWeight(w, 7, 2), w) << "unknown units leave the weight alone";
-  EXPECT_DOUBLE_EQ(ConvertWeight(w, 3, -1), w);
+  EXPECT_DOUBLE_EQ(ConvertWeight(2.0, 7, Unit_Gram), 2.0) << "unknown units leave the weight alone";
+  EXPECT_DOUBLE_EQ(ConvertWeight(2.0, Unit_Kilogram, -1), 2.0);
 }
 
 TEST(FormatWeight, PointLocaleCutsToThreeDecimalsWithoutFloatNoise) {
-  const WeightReading kg = Reading(12.345f, Unit_Kilogram, 1, 3);
+  const WeightReading kg = Reading(12.345, Unit_Kilogram, 1, 3);
   FormattedWeight f = Returned(kg, Unit_Gram);
   EXPECT_STREQ(f.text, "12345.000");
   EXPECT_DOUBLE_EQ(f.number, 12345.0);
   f = Returned(kg, Unit_Kilogram);
   EXPECT_STREQ(f.text, "12.345");
   EXPECT_DOUBLE_EQ(f.number, 12.345);
-  f = Returned(Reading(-12.345f, Unit_Kilogram, 1, 3), Unit_Gram);
+  f = Returned(Reading(-12.345, Unit_Kilogram, 1, 3), Unit_Gram);
   EXPECT_STREQ(f.text, "-12345.000");
 }
 
@@ -66,7 +69,7 @@ TEST(FormatWeight, CommaLocaleGivesCommaTextAndTheSameNumber) {
   struct PointAgain {
     ~PointAgain() { DecimalSeparator = '.'; }
   } pointAgain;
-  const WeightReading kg = Reading(12.345f, Unit_Kilogram, 1, 3);
+  const WeightReading kg = Reading(12.345, Unit_Kilogram, 1, 3);
   FormattedWeight f = Returned(kg, Unit_Kilogram);
   EXPECT_STREQ(f.text, "12,345");
   EXPECT_DOUBLE_EQ(f.number, 12.345);
@@ -76,7 +79,7 @@ TEST(FormatWeight, CommaLocaleGivesCommaTextAndTheSameNumber) {
 }
 
 TEST(FormatWeight, TheNumberNeverFollowsALocaleThatChangedAfterTheOpen) {
-  const WeightReading kg = Reading(12.345f, Unit_Kilogram, 1, 3);
+  const WeightReading kg = Reading(12.345, Unit_Kilogram, 1, 3);
   DecimalSeparator = ',';  // opened under a comma locale, read under "C"
   FormattedWeight f = Returned(kg, Unit_Kilogram);
   EXPECT_STREQ(f.text, "12,345");
@@ -90,10 +93,10 @@ TEST(FormatWeight, TheNumberNeverFollowsALocaleThatChangedAfterTheOpen) {
 }
 
 TEST(FormatWeight, AsOnScaleKeepsTheReadingsOwnDecimalsUpToThree) {
-  EXPECT_STREQ(Returned(Reading(1.5f, Unit_Kilogram, 1, 1), Unit_AsOnScale).text, "1.5");
-  EXPECT_STREQ(Returned(Reading(1.25f, Unit_Kilogram, 1, 2), Unit_AsOnScale).text, "1.25");
-  EXPECT_STREQ(Returned(Reading(1.2345f, Unit_Kilogram, 1, 4), Unit_AsOnScale).text, "1.234");
-  EXPECT_STREQ(Returned(Reading(12.0f, Unit_Kilogram, 1, 0), Unit_AsOnScale).text, "12.000");
+  EXPECT_STREQ(Returned(Reading(1.5, Unit_Kilogram, 1, 1), Unit_AsOnScale).text, "1.5");
+  EXPECT_STREQ(Returned(Reading(1.25, Unit_Kilogram, 1, 2), Unit_AsOnScale).text, "1.25");
+  EXPECT_STREQ(Returned(Reading(1.2345, Unit_Kilogram, 1, 4), Unit_AsOnScale).text, "1.234");
+  EXPECT_STREQ(Returned(Reading(12.0, Unit_Kilogram, 1, 0), Unit_AsOnScale).text, "12.000");
 }
 
 TEST(FormatWeight, CutTruncatesRatherThanRounds) {
@@ -105,16 +108,16 @@ TEST(FormatWeight, CutTruncatesRatherThanRounds) {
 
 TEST(FormatWeight, SinglePrecisionNoiseNeverReachesTheResult) {
   // 12.345 as a float is 12.3450002670288...
-  const WeightReading kg = Reading(12.345f, Unit_Kilogram, 1, 3);
+  const WeightReading kg = Reading(12.345, Unit_Kilogram, 1, 3);
   EXPECT_STREQ(Returned(kg, Unit_Milligram).text, "12345000.000");
   EXPECT_DOUBLE_EQ(Returned(kg, Unit_Milligram).number, 12345000.0);
   EXPECT_DOUBLE_EQ(Returned(kg, Unit_Kilogram).number, 12.345);
-  EXPECT_DOUBLE_EQ(Returned(Reading(0.1f, Unit_Tonne, 1, 1), Unit_Gram).number, 100000.0);
-  EXPECT_DOUBLE_EQ(Returned(Reading(1234.567f, Unit_Gram, 1, 3), Unit_Kilogram).number, 1.234);
+  EXPECT_DOUBLE_EQ(Returned(Reading(0.1, Unit_Tonne, 1, 1), Unit_Gram).number, 100000.0);
+  EXPECT_DOUBLE_EQ(Returned(Reading(1234.567, Unit_Gram, 1, 3), Unit_Kilogram).number, 1.234);
 }
 
 TEST(FormatWeight, WholeNumbersStayWholeUnlessConvertedIntoALargerUnit) {
-  const WeightReading grams = Reading(1500.0f, Unit_Gram, 0, 0);
+  const WeightReading grams = Reading(1500.0, Unit_Gram, 0, 0);
   FormattedWeight f = Returned(grams, Unit_Kilogram);
   EXPECT_STREQ(f.text, "1.500");
   EXPECT_DOUBLE_EQ(f.number, 1.5) << "1500 g is 1.5 kg, not 2";
@@ -122,7 +125,7 @@ TEST(FormatWeight, WholeNumbersStayWholeUnlessConvertedIntoALargerUnit) {
   EXPECT_STREQ(Returned(grams, Unit_Gram).text, "1500");
   EXPECT_STREQ(Returned(grams, Unit_AsOnScale).text, "1500");
   EXPECT_STREQ(Returned(grams, Unit_Milligram).text, "1500000");
-  EXPECT_STREQ(Returned(Reading(2.0f, Unit_Kilogram, 0, 0), Unit_Gram).text, "2000");
+  EXPECT_STREQ(Returned(Reading(2.0, Unit_Kilogram, 0, 0), Unit_Gram).text, "2000");
 }
 
 TEST(FormatWeight, AWeightThatDoesNotFitTheTextIsRefused) {

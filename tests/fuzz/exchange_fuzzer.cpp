@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int32_t pending = slot.errorCode;
   fuzzing::PlayScale(data + 1, size - 1);
   const uint32_t start = fuzzing::g_now;
-  WeightReading r{Stability_Stable, 1, 1, 9.5f, Unit_Tonne};  // a reset shows
+  WeightReading r{Stability_Stable, 1, 1, 9.5, Unit_Tonne};  // a reset shows
   const bool read = ExchangeWeight(device, &r);
   // Each received byte costs a millisecond here, so a dialogue may take as
   // long as its input; without bytes it must end within the protocol's waits.
@@ -34,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (r.stability < 1 || r.stability > 2 || r.unit < 2 || r.unit > 4) std::abort();
     if (slot.errorCode != (pending == Unknown_Data ? NoError : pending)) std::abort();
   } else {
-    if (r.stability != 0 || r.unit != 0 || r.value != 0.0f) std::abort();
+    if (r.stability != 0 || r.unit != 0 || r.value != 0.0) std::abort();
     if (slot.errorCode != pending && !(pending == NoError && slot.errorCode == Unknown_Data)) std::abort();
   }
   return 0;

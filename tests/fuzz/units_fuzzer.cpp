@@ -32,8 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   reading.hasDecimalPoint = data[9] & 1;
   reading.decimals = data[10];
   const int32_t requested = static_cast<int8_t>(data[11]) % 6;
-  reading.value = static_cast<float>(weight);
-  const double converted = pesolan::ConvertWeight(static_cast<double>(reading.value), reading.unit, requested);
+  reading.value = weight;
+  const double converted = pesolan::ConvertWeight(reading.value, reading.unit, requested);
   pesolan::FormattedWeight out;
   std::memset(&out, 0x55, sizeof out);
   if (pesolan::FormatWeight(converted, reading, requested, &out)) {

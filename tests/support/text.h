@@ -38,4 +38,25 @@ class ScopedLocale {
 
 constexpr const char* kCommaLocale = "ru_RU.UTF-8";
 
+#if !defined(_WIN32)
+// The driver's trace (PESOLAN_TRACE) into a file of its own while the
+// object lives, so that a test asserts the way a reading took rather than
+// telling ways apart by the clock. The variable is the process's: one
+// capture at a time, from the test's own thread.
+class TraceCapture {
+ public:
+  TraceCapture();
+  ~TraceCapture();
+  TraceCapture(const TraceCapture&) = delete;
+  TraceCapture& operator=(const TraceCapture&) = delete;
+  // What the driver has written so far; Clear() starts afresh.
+  std::string Text() const;
+  void Clear() const;
+  bool Has(const std::string& what) const { return Text().find(what) != std::string::npos; }
+
+ private:
+  std::string path_;
+};
+#endif
+
 }  // namespace testing_support
