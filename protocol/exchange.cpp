@@ -68,16 +68,17 @@ bool ParseAndStore(const Dialogue& d, int length) {
 bool IsDigit(uint8_t b) { return b >= '0' && b <= '9'; }
 bool IsStabilityLetter(uint8_t b) { return b == 'S' || b == 's' || b == 'U' || b == 'u'; }
 
-// How much of a reply is its one line. It ends at its CR LF: what follows
-// is the start of another line, from a scale that began to stream. And it
-// ends at a stability letter once its number has begun (no unit is one):
-// that is another line beginning, after a scale abandoned this one midway.
-// The parser joins every number of the bytes it is given, so a second
-// line's digits would otherwise be read into this line's weight.
+// How much of a reply is its one line, once its number has begun: it ends
+// at its CR LF (what follows is the start of another line, from a scale
+// that began to stream), or at a stability letter (no unit is one: another
+// line beginning, after a scale abandoned this one midway). The parser joins
+// every number of the bytes it is given, so a second line's digits would
+// otherwise be read into this line's weight. A CR LF before the number is
+// the end of something earlier: the reply's line follows it.
 int ReplyLineLength(const uint8_t* reply) {
   bool number = false;
   for (int i = 0; i < kReplySize; ++i) {
-    if (i > 0 && reply[i - 1] == CR && reply[i] == LF) return i - 1;
+    if (number && reply[i - 1] == CR && reply[i] == LF) return i - 1;
     if (number && IsStabilityLetter(reply[i])) return i;
     if (i > 0 && (reply[i - 1] == ' ' || reply[i - 1] == '-') && IsDigit(reply[i])) number = true;
   }

@@ -80,6 +80,11 @@ bool FormatWeight(double weight, const WeightReading& reading, int32_t requested
     if (point + 1 + keep < text + written) point[1 + keep] = '\0';
   }
   out->number = ReadDecimal(text);
+  // A weight the cut leaves at zero is 0, not -0 (-0.4 g read in kg).
+  if (out->number == 0.0 && text[0] == '-') {
+    std::memmove(text, text + 1, std::strlen(text));
+    out->number = 0.0;
+  }
   // Only the text shows the separator of the locale the device was opened
   // in; the number never depends on it.
   const char separator = DecimalSeparator.load();

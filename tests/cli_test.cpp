@@ -58,6 +58,12 @@ TEST(Cli, WeightIsPrintedInTheChosenUnit) {
   const Outcome r = Pesolan("weight " + Tcp(sim) + " --unit 2");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "12345 g\n");
+  // A negative weight the cut leaves at zero is 0, in every form.
+  SimProcess nearZero({"--tcp", "--weight", "-0.4", "--unit", "g"});
+  EXPECT_EQ(Pesolan("weight " + Tcp(nearZero) + " --unit 3").out, "0 kg\n");
+  EXPECT_EQ(Pesolan("--json weight " + Tcp(nearZero) + " --unit 3").out,
+            "{\"ok\":true,\"weight\":0,\"unit\":3,\"symbol\":\"kg\",\"stable\":true}\n");
+  EXPECT_EQ(Pesolan("--locale ru_RU.UTF-8 test " + Tcp(nearZero) + " --unit 3").out, "Вес равен 0,000 кг.\n");
 }
 
 TEST(Cli, JsonForScriptsAndWatchRepeats) {

@@ -119,6 +119,11 @@ TEST_P(Exchange, AReplyEndsAtItsLineEnd) {
   ASSERT_TRUE(s.connected);
   ASSERT_TRUE(s.Exchange());
   EXPECT_DOUBLE_EQ(s.reading().value, -1197.03);
+  // A CR LF before the number ends something earlier, not the reply.
+  Scale leading(serial(), {"--mode", "request", "--line", "\r\nST,GS,-1197.03kg"});
+  ASSERT_TRUE(leading.connected);
+  ASSERT_TRUE(leading.Exchange());
+  EXPECT_DOUBLE_EQ(leading.reading().value, -1197.03);
 }
 
 // A scale that abandons its reply mid-line and starts another line: the

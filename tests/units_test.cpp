@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "channel/decimal_separator.h"
 #include "protocol/weight.h"
 #include "support/text.h"
@@ -104,6 +106,15 @@ TEST(FormatWeight, CutTruncatesRatherThanRounds) {
   ASSERT_TRUE(FormatWeight(1.23456789, Reading(0, Unit_Kilogram, 1, 8), Unit_Kilogram, &f));
   EXPECT_STREQ(f.text, "1.234");
   EXPECT_DOUBLE_EQ(f.number, 1.234);
+}
+
+// A negative weight the cut leaves at zero is 0, never -0.
+TEST(FormatWeight, ZeroAfterTheCutHasNoSign) {
+  const FormattedWeight f = Returned(Reading(-0.4, Unit_Gram, 1, 1), Unit_Kilogram);
+  EXPECT_STREQ(f.text, "0.000");
+  EXPECT_EQ(f.number, 0.0);
+  EXPECT_FALSE(std::signbit(f.number));
+  EXPECT_STREQ(Returned(Reading(-0.5, Unit_Gram, 1, 1), Unit_AsOnScale).text, "-0.5") << "not zero: kept";
 }
 
 TEST(FormatWeight, SinglePrecisionNoiseNeverReachesTheResult) {
