@@ -18,6 +18,10 @@ constexpr uint32_t kReadyWaitMs = 640;
 // modulo 65536 (70000 becomes 4464): another service, not the scale.
 constexpr int32_t kLowestTcpPort = 1;
 constexpr int32_t kHighestTcpPort = 65535;
+// The longest an open of a TCP channel takes, lookup included: a scale on a
+// LAN answers in milliseconds, and an open that waits longer freezes the
+// platform's form (the system's own limit is over two minutes on Linux).
+constexpr uint32_t kConnectLimitMs = 5000;
 
 os::SerialPort OpenSerialPort(int index, int32_t rsPort) {
   if (rsPort < 1 || rsPort > os::kMaxPort) {
@@ -58,6 +62,31 @@ bool OpenSerialChannel(DeviceHandle& handle, int index, DeviceSlot& slot, int32_
   return true;
 }
 
+// The scale at host (an address, or a name for the resolver) and port,
+// connected within 5 s in all: the lookup's time counts too. An address in
+// a form the system would read its own way is refused: it may name another
+// device than the one the user meant.
+os::Socket ConnectWithin(const char* host, uint16_t port, char* why, size_t whySize) {
+  const uint32_t start = os::Tick();
+  uint8_t address[4] = {};
+  switch (os::ReadHostText(host, address)) {
+    case os::HostText::NotAnAddress:
+      std::snprintf(why, whySize, "'%s' is no IPv4 address: four numbers from 0 to 255, such as 192.168.1.10", host);
+      return os::kNoSocket;
+    case os::HostText::Name:
+      if (!os::ResolveHost(host, kConnectLimitMs, address, why, whySize)) return os::kNoSocket;
+      break;
+    case os::HostText::Address:
+      break;
+  }
+  const uint32_t left = os::Left(start, kConnectLimitMs);
+  if (left == 0) {
+    std::snprintf(why, whySize, "timed out after %u ms", static_cast<unsigned>(kConnectLimitMs));
+    return os::kNoSocket;
+  }
+  return os::TcpConnect(address, port, left, why, whySize);
+}
+
 // The TCP branch of OpenChannel. Every failure leaves Tcp_Connect_Error in
 // the slot (not in the handle's guard), as a refused connection does.
 bool OpenTcpChannel(const DeviceHandle& handle, int index, DeviceSlot& slot) {
@@ -75,7 +104,7 @@ bool OpenTcpChannel(const DeviceHandle& handle, int index, DeviceSlot& slot) {
   }
   std::snprintf(service, sizeof service, "%d", static_cast<int>(port));
   char why[160] = "";
-  const os::Socket s = os::TcpConnect(slot.settings.ip, service, why, sizeof why);
+  const os::Socket s = ConnectWithin(slot.settings.ip, static_cast<uint16_t>(port), why, sizeof why);
   if (s == os::kNoSocket) {
     Trace(index, "cannot connect to %s:%s: %s", slot.settings.ip, service, why);
     os::NetCleanup();

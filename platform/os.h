@@ -105,10 +105,25 @@ constexpr Socket kNoSocket = ~Socket(0);
 // One start-up per open TCP channel (Winsock 2.2 on Windows).
 bool NetStartup();
 void NetCleanup();
-// Looks the host up (IPv4, TCP) and connects a blocking socket to the first
-// address found; no other address is tried. kNoSocket on any failure, and
-// then why says why (the resolver's own message for a name it cannot find).
-Socket TcpConnect(const char* host, const char* service, char* why, std::size_t whySize);
+
+// What a host text names. Four decimal numbers from 0 to 255, joined by
+// dots, are an IPv4 address, and a leading zero is still decimal
+// (192.168.001.010 is 192.168.1.10, where the system's own reading takes 010
+// for octal 8). Any other text that the system would read as a number
+// (127.1, 2130706433, 1.2.3.256, 0x7f.1) is no address: the scale meant is
+// not known. The rest is a host name.
+enum class HostText { Address, NotAnAddress, Name };
+HostText ReadHostText(const char* text, uint8_t address[4]);
+// The first IPv4 address of a host name, asking the system's resolver for at
+// most ms milliseconds where the system can bound the lookup (glibc's
+// getaddrinfo_a, GetAddrInfoExW on Windows 8 and later); elsewhere as long
+// as the resolver takes. False with why (the resolver's own message, or
+// "timed out") when there is none.
+bool ResolveHost(const char* name, uint32_t ms, uint8_t address[4], char* why, std::size_t whySize);
+// Connects a blocking socket to address:port, giving up after ms
+// milliseconds. kNoSocket on any failure, and then why says why ("timed
+// out" when the time passed first).
+Socket TcpConnect(const uint8_t address[4], uint16_t port, uint32_t ms, char* why, std::size_t whySize);
 // Blocks up to ms milliseconds (0: just looks) until a receive would not
 // block: a byte has come, or the connection is closed or failed (then it
 // answers true at once, and for ever).

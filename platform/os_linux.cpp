@@ -407,31 +407,6 @@ bool CloseSerial(SerialPort port) {
 bool NetStartup() { return true; }
 void NetCleanup() {}
 
-Socket TcpConnect(const char* host, const char* service, char* why, std::size_t whySize) {
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_protocol = IPPROTO_TCP;
-  addrinfo* found = nullptr;
-  const int resolved = getaddrinfo(host, service, &hints, &found);
-  if (resolved != 0 || found == nullptr) {
-    if (resolved == EAI_SYSTEM) {
-      LastErrorText(why, whySize);
-    } else {
-      std::snprintf(why, whySize, "the name does not resolve: %s", gai_strerror(resolved));
-    }
-    return kNoSocket;
-  }
-  int fd = AboveStdio(socket(found->ai_family, found->ai_socktype | SOCK_CLOEXEC, found->ai_protocol));
-  if (fd < 0 || connect(fd, found->ai_addr, found->ai_addrlen) != 0) {
-    LastErrorText(why, whySize);
-    if (fd >= 0) close(fd);
-    fd = -1;
-  }
-  freeaddrinfo(found);
-  return fd < 0 ? kNoSocket : static_cast<Socket>(fd);
-}
-
 namespace {
 bool PollSocket(Socket s, short events, uint32_t ms) {
   pollfd one{static_cast<int>(s), events, 0};

@@ -362,32 +362,6 @@ bool NetStartup() {
 
 void NetCleanup() { WSACleanup(); }
 
-Socket TcpConnect(const char* host, const char* service, char* why, std::size_t whySize) {
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_protocol = IPPROTO_TCP;
-  addrinfo* found = nullptr;
-  const int resolved = getaddrinfo(host, service, &hints, &found);
-  if (resolved != 0 || found == nullptr) {
-    // getaddrinfo's code is a Winsock error, which the system's messages name.
-    SetLastError(static_cast<DWORD>(resolved));
-    char text[160];
-    LastErrorText(text, sizeof text);
-    std::snprintf(why, whySize, "the name does not resolve: %s", text);
-    return kNoSocket;
-  }
-  SOCKET s = socket(found->ai_family, found->ai_socktype, found->ai_protocol);
-  if (s == INVALID_SOCKET || connect(s, found->ai_addr, static_cast<int>(found->ai_addrlen)) == SOCKET_ERROR) {
-    SetLastError(static_cast<DWORD>(WSAGetLastError()));
-    LastErrorText(why, whySize);
-    if (s != INVALID_SOCKET) closesocket(s);
-    s = INVALID_SOCKET;
-  }
-  freeaddrinfo(found);
-  return s == INVALID_SOCKET ? kNoSocket : static_cast<Socket>(s);
-}
-
 namespace {
 bool Select(Socket s, bool forWrite, uint32_t ms) {
   fd_set set;

@@ -141,15 +141,29 @@ TEST_P(VirtualChannel, ASlotWithoutAnOpenChannelAnswersFalseWithoutWaiting) {
   SlotTable[kIndex].key = 0;
 }
 
-TEST(VirtualDevice, WithoutASlotAReadingAndADisconnectEndAtOnce) {
+TEST(VirtualDevice, DisconnectWaitsForAReadySlotOnlyItsFirst8Ms) {
   fuzzing::ResetLine();
   ResetSlotTable();
   DeviceHandle device;
   WeightReading reading;
   EXPECT_FALSE(ExchangeWeight(device, &reading));
   EXPECT_TRUE(Disconnect(device));
-  EXPECT_EQ(g_now, 0u);
+  EXPECT_EQ(g_now, 0u) << "no slot: at once";
   EXPECT_EQ(Waits(), 0);
+
+  SlotTable[0].key = device.key;
+  SlotTable[0].ready = true;
+  EXPECT_TRUE(Disconnect(device));
+  EXPECT_EQ(g_now, 8u) << "ready: one 8 ms look";
+  EXPECT_EQ(SlotTable[0].key, 0);
+
+  g_now = 0;
+  SlotTable[0].key = device.key;
+  SlotTable[0].ready = false;
+  EXPECT_TRUE(Disconnect(device));
+  EXPECT_GE(g_now, 640u) << "never ready: the whole wait";
+  EXPECT_LT(g_now, 640u + 8u);
+  EXPECT_EQ(SlotTable[0].key, 0);
 }
 
 // Slot 0 on a scripted channel of one kind, at virtual time 0.

@@ -170,6 +170,21 @@ TEST(Cli, AWrongCommandLineIsOneLineThatNamesTheProblem) {
     EXPECT_EQ(r.status, 2) << c.first;
     EXPECT_EQ(r.out, "pesolan: " + c.second + " (pesolan --help shows the usage)\n") << c.first;
   }
+  // Hosts that are numbers in another form than four decimal ones name no
+  // scale; tried where nothing could leave the machine had it gone wrong.
+  const std::string numbers = testing_support::Offline([] {
+    std::string said;
+    for (const char* host : {"127.1", "2130706433", "0127.0.0.1.", "0x7f.0.0.1"}) {
+      said += Pesolan("weight --tcp " + std::string(host) + ":4000", "2>&1 >/dev/null").out;
+    }
+    return said;
+  });
+  if (numbers != testing_support::kNotOffline) {
+    const std::string no = " is no IPv4 address: four numbers from 0 to 255, such as 192.168.1.10 (pesolan --help shows the usage)\n";
+    EXPECT_EQ(numbers, "pesolan: --tcp '127.1:4000': 127.1" + no + "pesolan: --tcp '2130706433:4000': 2130706433" + no +
+                           "pesolan: --tcp '0127.0.0.1.:4000': 0127.0.0.1." + no +
+                           "pesolan: --tcp '0x7f.0.0.1:4000': 0x7f.0.0.1" + no);
+  }
   const Outcome json = Pesolan("--json --help", "2>/dev/null");
   EXPECT_EQ(json.status, 0);
   EXPECT_EQ(json.out.rfind("{\"ok\":true,\"usage\":\"usage: pesolan", 0), 0u) << json.out;

@@ -171,7 +171,12 @@ bool CloseSerial(SerialPort) { return true; }
 
 bool NetStartup() { return true; }
 void NetCleanup() {}
-Socket TcpConnect(const char*, const char*, char*, std::size_t) { return kNoSocket; }
+HostText ReadHostText(const char*, uint8_t*) { return HostText::Name; }
+bool ResolveHost(const char*, uint32_t, uint8_t*, char* why, std::size_t whySize) {
+  std::snprintf(why, whySize, "virtual: no names");
+  return false;
+}
+Socket TcpConnect(const uint8_t*, uint16_t, uint32_t, char*, std::size_t) { return kNoSocket; }
 bool SocketReadable(Socket, uint32_t ms) { return WaitForByte(ms); }
 bool SocketWritable(Socket, uint32_t) { return true; }
 int SocketReceive(Socket, uint8_t* buffer, int size) {

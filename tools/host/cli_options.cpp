@@ -1,7 +1,10 @@
 #include "cli_options.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
+
+#include "platform/os.h"
 
 namespace host {
 
@@ -60,6 +63,9 @@ std::string ParseTcp(const std::string& target, TcpTarget* t) {
   if (!ParseNumber(target.substr(colon + 1), 1, 65535, &t->port))
     return "--tcp '" + target + "': the port must be a whole number from 1 to 65535";
   t->host = target.substr(0, colon);
+  uint8_t address[4];
+  if (os::ReadHostText(t->host.c_str(), address) == os::HostText::NotAnAddress)
+    return "--tcp '" + target + "': " + t->host + " is no IPv4 address: four numbers from 0 to 255, such as 192.168.1.10";
   return "";
 }
 
