@@ -236,11 +236,35 @@ int ProbeSerialPorts(int32_t* list) {
   return count;
 }
 
+namespace {
+
+// Opening a port exclusively, as OpenTakingTurns sees it.
+struct ExclusiveOpen {
+  int port;
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  DWORD error = 0;
+  uint32_t Now() const { return Tick(); }
+  OpenEnd Open() {
+    handle = OpenDevice(port, 0, FILE_FLAG_OVERLAPPED);
+    if (handle != INVALID_HANDLE_VALUE) return OpenEnd::Opened;
+    error = GetLastError();
+    return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ? OpenEnd::Held : OpenEnd::Failed;
+  }
+  void Pause(uint32_t ms) const { ::Sleep(ms); }
+};
+
+constexpr uint32_t kHeldByAProbeMs = 200;  // an open while ports are found by opening
+
+}  // namespace
+
 SerialPort OpenSerial(int port, char* why, std::size_t whySize) {
-  const HANDLE h = OpenDevice(port, 0, FILE_FLAG_OVERLAPPED);
+  ExclusiveOpen open{port};
+  OpenTakingTurns(open, kHeldByAProbeMs);
+  const HANDLE h = open.handle;
   if (h == INVALID_HANDLE_VALUE) {
     // A COM port that another program has open answers "access denied".
-    const DWORD error = GetLastError();
+    const DWORD error = open.error;
+    SetLastError(error);
     if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION) {
       std::snprintf(why, whySize, "held by another program");
     } else {
@@ -323,14 +347,32 @@ bool SerialReadOne(SerialPort port, uint8_t* byte) {
   return true;
 }
 
+namespace {
+
+// The port as WriteClearingErrors sees it.
+struct ByteWrite {
+  WinPort* p;
+  bool ClearAndCount(uint32_t* queued) {
+    COMSTAT stat{};
+    if (!QueueCounts(p, &stat)) return false;
+    *queued = stat.cbInQue;
+    return true;
+  }
+  bool Write(const uint8_t* bytes, uint32_t count) {
+    if (!Begin(p)) return false;
+    // The bytes are the caller's: the call is over before this returns, or
+    // the port is marked stuck and used no more.
+    DWORD written = 0;
+    const BOOL started = WriteFile(p->handle, bytes, count, nullptr, &p->ov);
+    return Complete(p, started, kStallMs, &written) && written == count;
+  }
+};
+
+}  // namespace
+
 bool SerialWrite(SerialPort port, const uint8_t* bytes, uint32_t count) {
-  WinPort* p = P(port);
-  if (!Begin(p)) return false;
-  // The bytes are the caller's: the call is over before this returns, or
-  // the port is marked stuck and used no more.
-  DWORD written = 0;
-  const BOOL started = WriteFile(p->handle, bytes, count, nullptr, &p->ov);
-  return Complete(p, started, kStallMs, &written) && written == count;
+  ByteWrite write{P(port)};
+  return WriteClearingErrors(write, bytes, count);
 }
 
 bool SerialWaitEvent(SerialPort port, uint32_t ms, uint32_t* events) {

@@ -1,10 +1,12 @@
-// Waiting for a received byte on a Windows serial port whose driver aborts
-// reads on line errors, tried on a scripted port: a line error is cleared
-// and the wait goes on for the time left.
+// A Windows serial port's waits, writes and opens, tried on scripted ports:
+// a line error is cleared and the wait goes on for the time left, a read
+// that ends early is no time up, a pending error does not lose a request,
+// and a port that a probe holds for a moment is opened once it lets go.
 
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <string>
 
 #include "platform/serial_wait.h"
 
@@ -68,6 +70,59 @@ TEST(SerialWait, ErrorsUntilTheTimeRunsOutEndItThereWithoutSpinning) {
   EXPECT_FALSE(came);
   EXPECT_EQ(port.now, 80u) << "not a millisecond short of the limit, nor much past it";
   EXPECT_LE(port.pauses, 80) << "at most one pause a millisecond";
+}
+
+// A driver that does not keep the zeroed time-outs ends reads at once,
+// without a byte: the wait still ends by the clock, and without spinning.
+TEST(SerialWait, AReadEndingEarlyWithoutAByteIsNoTimeUp) {
+  ScriptedPort early;
+  for (int i = 0; i < 40; ++i) early.reads.push_back({ReadEnd::TimeUp, 0});
+  early.reads.push_back({ReadEnd::Byte, 5});
+  bool came = false;
+  ASSERT_TRUE(os::WaitForQueuedByte(early, 300, &came));
+  EXPECT_TRUE(came) << "the byte that came after the early ends";
+
+  ScriptedPort never;
+  for (int i = 0; i < 1000; ++i) never.reads.push_back({ReadEnd::TimeUp, 0});
+  ASSERT_TRUE(os::WaitForQueuedByte(never, 80, &came));
+  EXPECT_FALSE(came);
+  EXPECT_EQ(never.now, 80u) << "the whole 80 ms, not the first early end";
+  EXPECT_LE(never.pauses, 80) << "at most one pause a millisecond";
+}
+
+// A port that aborts on line errors fails writes while one is pending.
+TEST(SerialWait, AWriteClearsAPendingLineErrorFirst) {
+  struct Writer : ScriptedPort {
+    std::string sent;
+    bool Write(const uint8_t* bytes, uint32_t count) {
+      if (pendingError) return false;
+      sent.append(reinterpret_cast<const char*>(bytes), count);
+      return true;
+    }
+  } port;
+  port.pendingError = true;
+  const uint8_t enq = 0x05;
+  EXPECT_TRUE(os::WriteClearingErrors(port, &enq, 1));
+  EXPECT_EQ(port.sent, "\x05");
+}
+
+// Opening a port that a probe of this process holds for a moment.
+TEST(SerialWait, AnOpenTakesItsTurnAfterAProbeButNotAfterAHolder) {
+  struct Opener {
+    uint32_t now = 0;
+    int heldFor = 0;  // opens that find the port held
+    int opens = 0;
+    uint32_t Now() const { return now; }
+    os::OpenEnd Open() { return ++opens <= heldFor ? os::OpenEnd::Held : os::OpenEnd::Opened; }
+    void Pause(uint32_t ms) { now += ms; }
+  };
+  Opener probed{0, 3};
+  EXPECT_EQ(os::OpenTakingTurns(probed, 200), os::OpenEnd::Opened);
+  EXPECT_EQ(probed.opens, 4);
+  Opener held{0, 1000};
+  EXPECT_EQ(os::OpenTakingTurns(held, 200), os::OpenEnd::Held) << "another program's, after 200 ms";
+  EXPECT_GE(held.now, 200u);
+  EXPECT_LT(held.now, 220u);
 }
 
 TEST(SerialWait, TimeUpFailureAndAByteQueuedAlready) {
