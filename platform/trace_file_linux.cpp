@@ -8,6 +8,7 @@
 #include <ctime>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -43,15 +44,44 @@ int OpenTraceFile(const char* path, struct stat64* file) {
   return fd;
 }
 
-// Renames the full file at path to path.1, unless someone (another thread
-// of the process, another process) has already begun a new one there.
-bool RollOver(const char* path, const struct stat64& full) {
-  struct stat64 now{};
-  if (!StatLink(path, &now) || now.st_ino != full.st_ino || now.st_dev != full.st_dev) return true;
+// Waits up to 100 ms for the file's lock: another writer holds it only for
+// the moment of a roll-over.
+bool LockFile(int fd) {
+  for (int tries = 0; tries < 100; ++tries) {
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+    if (errno != EWOULDBLOCK && errno != EINTR) return false;
+    Sleep(1);
+  }
+  return false;
+}
+
+// The file at path is still the one open as fd, and still too full for
+// length more bytes.
+bool StillFull(const char* path, int fd, std::size_t length, uint64_t limit) {
+  struct stat64 open{}, named{};
+  return StatDescriptor(fd, &open) && StatLink(path, &named) && named.st_ino == open.st_ino &&
+         named.st_dev == open.st_dev && static_cast<uint64_t>(open.st_size) + length > limit;
+}
+
+// Moves the full file aside to path.1 under its lock, so that of several
+// writers past the limit at once only the first rolls it over (the others
+// then find a new file at path). When it cannot be moved (a folder the
+// writer may not rename in), the file starts afresh with a line that says
+// so: it never grows past twice the limit, and the trace goes on.
+void RollOver(const char* path, int fd, std::size_t length, uint64_t limit) {
+  if (!LockFile(fd)) return;
+  if (!StillFull(path, fd, length, limit)) return;  // closing fd unlocks it
   char older[1100];
   const int written = std::snprintf(older, sizeof older, "%s.1", path);
-  if (written <= 0 || static_cast<std::size_t>(written) >= sizeof older) return false;
-  return rename(path, older) == 0;
+  if (written > 0 && static_cast<std::size_t>(written) < sizeof older && rename(path, older) == 0) return;
+  char why[160], note[1400];
+  LastErrorText(why, sizeof why);
+  const int n = std::snprintf(note, sizeof note, "trace: cannot move %s aside to %s.1 (%s): the file starts afresh\n",
+                              path, path, why);
+  if (ftruncate(fd, 0) == 0 && n > 0) {
+    const ssize_t ignored = write(fd, note, static_cast<std::size_t>(n) < sizeof note ? static_cast<std::size_t>(n) : sizeof note - 1);
+    (void)ignored;
+  }
 }
 
 }  // namespace
@@ -61,8 +91,8 @@ bool AppendTrace(const char* path, const char* text, std::size_t length, uint64_
   int fd = OpenTraceFile(path, &file);
   if (fd < 0) return false;
   if (file.st_size > 0 && static_cast<uint64_t>(file.st_size) + length > limit) {
+    RollOver(path, fd, length, limit);
     close(fd);
-    if (!RollOver(path, file)) return false;
     fd = OpenTraceFile(path, &file);
     if (fd < 0) return false;
   }

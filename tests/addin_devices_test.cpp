@@ -4,6 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <vector>
+
+#if defined(_WIN32)
+#include "platform/owner_only_windows.h"
+#endif
 
 #include "support/addin_fixture.h"
 #include "support/sim_process.h"
@@ -39,6 +44,38 @@ TEST_F(Devices, EightDevicesOpenAndANinthIsRefused) {
   EXPECT_EQ(ninth.args[0].vt, host::VT_EMPTY);
   EXPECT_EQ(addin.LastError(), 0) << "a full table is no device error";
 }
+
+#if defined(_WIN32)
+// The trace holds the scale's dialogue: on Windows, as on POSIX systems, a
+// new trace file is created for its creator alone, whatever its folder
+// allows. (Wine keeps no file DACLs, so the descriptor the library creates
+// the file with is what is checked here.)
+TEST(TraceFileSecurity, ANewTraceFileIsCreatedForItsCreatorAlone) {
+  os::OwnerOnly owner;
+  ASSERT_NE(owner.get(), nullptr);
+  BOOL present = FALSE, defaulted = FALSE;
+  ACL* dacl = nullptr;
+  ASSERT_TRUE(GetSecurityDescriptorDacl(owner.get()->lpSecurityDescriptor, &present, &dacl, &defaulted));
+  ASSERT_TRUE(present && dacl != nullptr);
+  ASSERT_EQ(dacl->AceCount, 1) << "one entry";
+  void* ace = nullptr;
+  ASSERT_TRUE(GetAce(dacl, 0, &ace));
+  const auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+  EXPECT_EQ(allowed->Header.AceType, ACCESS_ALLOWED_ACE_TYPE);
+  HANDLE token = nullptr;
+  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
+  alignas(8) unsigned char user[256];
+  DWORD size = 0;
+  ASSERT_TRUE(GetTokenInformation(token, TokenUser, user, sizeof user, &size));
+  CloseHandle(token);
+  EXPECT_TRUE(EqualSid(const_cast<DWORD*>(&allowed->SidStart), reinterpret_cast<TOKEN_USER*>(user)->User.Sid))
+      << "for the user the library runs as";
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  ASSERT_TRUE(GetSecurityDescriptorControl(owner.get()->lpSecurityDescriptor, &control, &revision));
+  EXPECT_NE(control & SE_DACL_PROTECTED, 0) << "nothing inherited from the folder";
+}
+#endif
 
 TEST_F(Devices, FreedNumbersAreReusedLowestFirst) {
   addin.Open();

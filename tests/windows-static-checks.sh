@@ -26,7 +26,7 @@ for arch in x64 x86; do
     "[ \"\$(grep -cvE '^(GetClassNames|GetClassObject|DestroyObject|SetPlatformCapabilities|nPesolan|_Z9fnPesolanv|_ZN8CPesolan.*)$' <<<\"\$exports\")\" = 0 ]"
   imports=$(awk '/DLL Name:/ {print tolower($3)}' <<<"$headers" | sort -u | tr '\n' ' ')
   check "$arch imports only system DLLs ($imports)" \
-    "! grep -qiE 'libgcc|libstdc|libwinpthread' <<<\"\$imports\" && [ -z \"\$(tr ' ' '\n' <<<\"\$imports\" | grep -vxE 'kernel32.dll|ws2_32.dll|msvcrt.dll|')\" ]"
+    "! grep -qiE 'libgcc|libstdc|libwinpthread' <<<\"\$imports\" && [ -z \"\$(tr ' ' '\n' <<<\"\$imports\" | grep -vxE 'kernel32.dll|advapi32.dll|ws2_32.dll|msvcrt.dll|')\" ]"
 done
 
 # The driver version, written once: project() in CMakeLists.txt.
