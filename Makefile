@@ -9,7 +9,7 @@
 
 BUILD := build/linux
 
-.PHONY: all build demo test test-asan test-tsan test-x86 abi-check fuzz bench soak windows linux-x86 dist deps-build deps-test clean
+.PHONY: all build demo test test-asan test-tsan test-x86 test-uart vm abi-check fuzz bench soak windows linux-x86 dist deps-build deps-test clean
 
 FUZZ_SECONDS ?= 60
 SECONDS ?= 600
@@ -52,6 +52,7 @@ test: deps-test build windows linux-x86
 	tests/private-dev.sh $(BUILD)/tools/pesolan-soak --seconds 60 --seed $(TEST_SEED) --json build/soak.json
 	$(MAKE) --no-print-directory test-asan
 	$(MAKE) --no-print-directory test-tsan
+	$(MAKE) --no-print-directory test-uart
 	$(MAKE) --no-print-directory test-x86
 	tools/run-fuzzers.sh 10
 	tests/windows-static-checks.sh build/windows-x64/Pesolan.dll build/windows-x86/Pesolan.dll
@@ -79,11 +80,30 @@ test-tsan: deps-test
 	TSAN_OPTIONS=halt_on_error=1 tests/private-dev.sh build/linux-tsan/tools/pesolan-soak \
 	  --seconds 30 --seed $(TEST_SEED) --no-memory-check --json build/soak-tsan.json
 
-# The i386 library's tests under qemu-i386, against native scale-sims;
-# the tests that start a thread or a process are left out (the script says
-# which and why).
-test-x86: build linux-x86
-	tests/qemu-tests.sh build/linux-x86 $(BUILD)/tools
+
+# The test machine (tools/test-rig): Debian's own kernel under QEMU with real
+# serial ports (a 16550A, a PCI UART, an FTDI adapter), booted from an
+# initramfs that holds the tests at their paths in this tree.
+VM := build/vm
+X86 := $(CURDIR)/build/linux-x86
+X86_SUITES := $(addprefix $(X86)/tests/,core_unit_tests channel_timing_tests core_channel_tests addin_tests \
+  soak_tests concurrency_tests)
+VM_FILES = $(CURDIR)/$(BUILD)/tests/uart_tests $(CURDIR)/$(BUILD)/libPesolan.so $(CURDIR)/$(BUILD)/tools/pesolan \
+  $(X86_SUITES) $(X86)/libPesolan.so $(addprefix $(X86)/tools/,pesolan scale-sim scale-sim-broker) \
+  $(CURDIR)/tests/private-dev.sh $(CURDIR)/tools/test-rig/suites.sh
+VM_RUN = tools/test-rig/run.sh $(VM)/initramfs.gz $$(tools/test-rig/kernel.sh $(VM)) $(BUILD)/tools
+vm: deps-test build linux-x86
+	tools/test-rig/kernel.sh $(VM) >/dev/null
+	tools/test-rig/initramfs.sh $(VM)/initramfs.gz $(VM)/kernel $(VM_FILES)
+
+# The serial channel on the kernel's UART and USB-serial drivers.
+test-uart: vm
+	$(VM_RUN) $(CURDIR)/$(BUILD)/tests/uart_tests
+
+# The Linux x86 (i386) library's suites, run natively in the same machine:
+# threads, processes and the pesolan program included.
+test-x86: vm
+	$(VM_RUN) $(CURDIR)/tools/test-rig/suites.sh $(CURDIR)/tests/private-dev.sh $(X86_SUITES)
 
 # A host compiled for the Microsoft C++ ABI (clang, lld-link, no Microsoft
 # runtime): the x64 one drives the x64 DLL under Wine; the x86 one's call

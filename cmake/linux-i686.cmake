@@ -1,7 +1,6 @@
 # Cross build for Linux x86 (i386) with Debian's cross compiler (package
-# g++-i686-linux-gnu). The programs it builds run on this machine under
-# user-mode emulation (package qemu-user) with the cross toolchain's
-# libraries.
+# g++-i686-linux-gnu). Its tests run inside the test machine (tools/test-rig),
+# with the cross toolchain's libraries.
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(CMAKE_C_COMPILER i686-linux-gnu-gcc)
@@ -11,4 +10,3 @@ set(CMAKE_FIND_ROOT_PATH ${PESOLAN_I386_SYSROOT})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_CROSSCOMPILING_EMULATOR qemu-i386 -L ${PESOLAN_I386_SYSROOT})

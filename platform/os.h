@@ -73,8 +73,15 @@ enum : uint32_t { kEventRxChar = 0x0001, kEventTxEmpty = 0x0004 };
 // system does not tell is a port opened for a moment, shared, as a port
 // held by another program still counts as present.
 int ProbeSerialPorts(int32_t* list);
-// Opens the port for reading and writing, exclusively. Null when it cannot,
-// and then why says why, in the system's words where it has them.
+// The other programs that have the port's device open, lock or no lock,
+// as "NAME (pid N), ..." in text; false when there are none. Only the
+// processes the caller may look into are seen (its user's; every one as
+// root). Windows opens a port for one program only: there it finds none.
+bool SerialPortHolders(int port, char* text, std::size_t size);
+// Opens the port for reading and writing, exclusively: a port another
+// program holds is refused, and no other may open it after (root aside,
+// on Linux). Null when it cannot, and then why says why, in the system's
+// words where it has them.
 SerialPort OpenSerial(int port, char* why, std::size_t whySize);
 // Applies the line settings: raw binary, no flow control, DTR and RTS on,
 // no time-outs of the port's own (the waits below are bounded instead).

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <ctime>
 #include <new>
+#include <string_view>
 
 #include <fcntl.h>
 #include <linux/serial.h>
@@ -99,12 +100,14 @@ bool PathOfPort(int port, char* path, std::size_t size) {
   return PortDevicePath(port, path, size);
 }
 
-// The open port: the descriptor, the events it was asked to report, and how
-// long one character takes on the line (set with the line settings).
+// The open port: the descriptor, the events it was asked to report, how
+// long one character takes on the line (set with the line settings), and
+// whether it is a UART's (ttyS), whose shift register can be asked.
 struct LinuxPort {
   int fd;
   uint32_t events;
   uint32_t charMicroseconds;
+  bool uart;
 };
 
 constexpr uint32_t kDefaultCharMicroseconds = 1042;  // 10 bits at 9600 baud
@@ -239,6 +242,20 @@ int SysfsUartType(const char* path) {
   return std::atoi(text);
 }
 
+// The bus of the device a ttyS node sits on, from its sysfs link, which
+// anyone may read: "pnp", "pci", "platform"; empty when sysfs does not say.
+std::string_view SysfsBus(const char* path, char* bus, std::size_t size) {
+  const char* name = std::strrchr(path, '/');
+  char link[128];
+  const int written = std::snprintf(link, sizeof link, "/sys/class/tty/%s/device/subsystem", name != nullptr ? name + 1 : path);
+  if (written <= 0 || static_cast<std::size_t>(written) >= sizeof link) return {};
+  const ssize_t n = readlink(link, bus, size - 1);
+  if (n <= 0) return {};
+  bus[n] = '\0';
+  const char* last = std::strrchr(bus, '/');
+  return last != nullptr ? std::string_view(last + 1) : std::string_view(bus);
+}
+
 // Where the system does not say: open the node for a moment and close it
 // again (no lock is taken, so a device opening it meanwhile is not refused).
 PortPresence ProbeByOpening(int port) {
@@ -257,8 +274,14 @@ PortPresence ProbeSerial(int port) {
   }
   if (!IsUartNode(path)) return PortPresence::Present;
   const int type = SysfsUartType(path);
-  if (type < 0) return ProbeByOpening(port);
-  return type == PORT_UNKNOWN ? PortPresence::Absent : PortPresence::Present;
+  if (type >= 0) return type == PORT_UNKNOWN ? PortPresence::Absent : PortPresence::Present;
+  // Older kernels let only root read the type. A port found on a PnP or PCI
+  // device has its UART; the serial8250 platform device stands for every
+  // port the kernel could drive, with hardware or not: only opening tells.
+  char bus[256];
+  const std::string_view on = SysfsBus(path, bus, sizeof bus);
+  if (on == "pnp" || on == "pci") return PortPresence::Present;
+  return ProbeByOpening(port);
 }
 
 }  // namespace
@@ -284,13 +307,18 @@ SerialPort OpenSerial(int port, char* why, std::size_t whySize) {
     }
     return nullptr;
   }
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    std::snprintf(why, whySize, "held by another program");
+  char holders[160] = "";
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0 || SerialPortHolders(port, holders, sizeof holders)) {
+    const bool named = holders[0] != '\0' || SerialPortHolders(port, holders, sizeof holders);
+    std::snprintf(why, whySize, "held by another program%s%s", named ? ": " : "", named ? holders : "");
     close(fd);
     return nullptr;
   }
+  // From here on only root may open it beside us.
   ioctl(fd, TIOCEXCL);
-  return new (std::nothrow) LinuxPort{fd, 0, kDefaultCharMicroseconds};
+  char path[64] = "";
+  PathOfPort(port, path, sizeof path);
+  return new (std::nothrow) LinuxPort{fd, 0, kDefaultCharMicroseconds, IsUartNode(path)};
 }
 
 bool ConfigureSerial(SerialPort port, const LineSettings& line) {
@@ -359,11 +387,13 @@ bool WaitInput(int fd, uint32_t ms, uint32_t* events) {
   return true;
 }
 
-// Only UART drivers answer this; for the others the output queue is all
-// there is to wait for.
-bool ShiftRegisterEmpty(int fd) {
+// A UART's driver tells when its shift register has sent the last bit. For
+// the others the output queue is all there is to wait for: a USB adapter's
+// driver may answer too, from status bytes the adapter sends with its data,
+// which an adapter that receives nothing never updates.
+bool ShiftRegisterEmpty(const LinuxPort* p) {
   unsigned int status = 0;
-  if (ioctl(fd, TIOCSERGETLSR, &status) != 0) return true;
+  if (!p->uart || ioctl(p->fd, TIOCSERGETLSR, &status) != 0) return true;
   return (status & TIOCSER_TEMT) != 0;
 }
 
@@ -375,7 +405,7 @@ bool WaitTransmitted(const LinuxPort* p, uint32_t ms, uint32_t* events) {
   for (;;) {
     int pending = 0;
     if (ioctl(p->fd, TIOCOUTQ, &pending) != 0 || pending < 0) return false;
-    if (pending == 0 && ShiftRegisterEmpty(p->fd)) {
+    if (pending == 0 && ShiftRegisterEmpty(p)) {
       *events = kEventTxEmpty;
       return true;
     }

@@ -257,6 +257,11 @@ constexpr uint32_t kHeldByAProbeMs = 200;  // an open while ports are found by o
 
 }  // namespace
 
+bool SerialPortHolders(int, char* text, std::size_t size) {
+  if (size > 0) text[0] = '\0';
+  return false;
+}
+
 SerialPort OpenSerial(int port, char* why, std::size_t whySize) {
   ExclusiveOpen open{port};
   OpenTakingTurns(open, kHeldByAProbeMs);

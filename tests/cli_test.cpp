@@ -406,7 +406,8 @@ TEST(CliPorts, EachStateThisMachineCanMake) {
       << out;
 
   r = Pesolan("--json ports");
-  EXPECT_NE(r.out.find("{\"com\":65,\"device\":\"/dev/ttyUSB0\",\"state\":\"free\"}"), std::string::npos)
+  // (In the test machine sysfs knows an adapter there: its identity follows.)
+  EXPECT_NE(r.out.find("{\"com\":65,\"device\":\"/dev/ttyUSB0\",\"state\":\"free\""), std::string::npos)
       << r.out;
 }
 
@@ -525,10 +526,10 @@ TEST(CliFind, EveryPortIsToldAndNothingIsSentUnlessAsked) {
   EXPECT_EQ(FileText(received.files[4]), "") << "a held port is never opened, asked or not";
 
   r = Pesolan("--json find");
-  EXPECT_EQ(r.out.rfind("{\"ok\":true,\"found\":1,\"ports\":[{\"com\":65,\"device\":\"/dev/ttyUSB0\","
-                        "\"state\":\"stream\",\"attrs\":0,\"weight\":\"12.345\",\"unit\":\"kg\",\"stable\":true}",
-                        0),
-            0u)
+  // (In the test machine sysfs knows an adapter there: its identity comes too.)
+  EXPECT_EQ(r.out.rfind("{\"ok\":true,\"found\":1,\"ports\":[{\"com\":65,\"device\":\"/dev/ttyUSB0\",", 0), 0u) << r.out;
+  EXPECT_NE(r.out.find("\"state\":\"stream\",\"attrs\":0,\"weight\":\"12.345\",\"unit\":\"kg\",\"stable\":true}"),
+            std::string::npos)
       << r.out;
   EXPECT_NE(r.out.find("\"parameters\":[\"Prm_Connect = 0, Prm_RsPort = 65, Prm_ConnAttrs = 0\"]}"),
             std::string::npos)
@@ -793,7 +794,15 @@ TEST(CliTrace, SerialOpenNamesThePortAndItsDevice) {
   r = Pesolan("weight --com 65");
   close(holder);
   EXPECT_EQ(r.out.rfind("error 104: ", 0), 0u) << r.out;
-  EXPECT_NE(CauseLine(r.out).find("cannot open COM65 (/dev/ttyUSB0): held by another program ("), std::string::npos)
+  // Without a lock too: on Linux both would read, and steal each other's bytes.
+  const int unlocked = open("/dev/ttyUSB0", O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(unlocked, 0);
+  const Outcome again = Pesolan("weight --com 65");
+  close(unlocked);
+  EXPECT_NE(CauseLine(again.out).find("held by another program: addin_tests (pid " + std::to_string(getpid()) + ")"),
+            std::string::npos)
+      << again.out;
+  EXPECT_NE(CauseLine(r.out).find("cannot open COM65 (/dev/ttyUSB0): held by another program: "), std::string::npos)
       << r.out;
   EXPECT_NE(CauseLine(r.out).find("(pid " + std::to_string(getpid()) + ")"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("\nnext: close the program that holds the port"), std::string::npos) << r.out;
@@ -864,5 +873,5 @@ TEST(CliScaleSim, APseudoTerminalNobodyReadsCostsNoProcessorTime) {
   std::fclose(printed);
   const double cpu = static_cast<double>(used.ru_utime.tv_sec + used.ru_stime.tv_sec) +
                      static_cast<double>(used.ru_utime.tv_usec + used.ru_stime.tv_usec) / 1e6;
-  EXPECT_LT(cpu, 0.6) << "seconds of processor time in its 3 s";
+  EXPECT_LT(cpu, 1.5) << "seconds of processor time in its 3 s (a scale that spins takes them all)";
 }

@@ -6,7 +6,7 @@ set -euo pipefail
 want=(cmake ninja-build g++ make)
 if [ "${1:-build}" = test ]; then
   want+=(libgtest-dev googletest mingw-w64 wine wine64 locales clang libclang-rt-14-dev lld llvm util-linux
-         g++-i686-linux-gnu qemu-user)
+         g++-i686-linux-gnu qemu-system-x86 busybox-static cpio socat)
 fi
 
 missing=()

@@ -121,6 +121,10 @@ void Sleep(uint32_t ms) {
 }
 
 int ProbeSerialPorts(int32_t*) { return 0; }
+bool SerialPortHolders(int, char* text, std::size_t size) {
+  if (size > 0) text[0] = '\0';
+  return false;
+}
 SerialPort OpenSerial(int, char* why, std::size_t whySize) {
   if (!g_plugged) std::snprintf(why, whySize, "virtual: nothing plugged");
   return g_plugged ? &g_port : nullptr;

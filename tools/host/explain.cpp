@@ -49,7 +49,8 @@ Cause TcpCause(const std::string& event) {
 Cause SerialOpenCause(const std::string& event, const std::string& held) {
   Cause c{event, std::string("check the COM number; pesolan ports lists the ports there are, and ") + kFind};
   if (Has(event, "held by another program")) {
-    if (!held.empty()) c.why += " (" + held + ")";
+    // The driver names the holders it can see; pesolan adds them where not.
+    if (!held.empty() && !Has(event, "held by another program:")) c.why += " (" + held + ")";
     c.next = "close the program that holds the port, or read the scale through it";
   } else if (Has(event, "ermission")) {
     c.next = "the user may not open the port: pesolan ports says which group to join";

@@ -23,6 +23,9 @@ bool Start();
 Fd Listen(const std::string& host, int port, int* bound);
 // A new non-blocking peer, or kNoFd.
 Fd Accept(Fd listener);
+// A non-blocking connection to a listening local socket at path, or kNoFd
+// (said on stderr when complain).
+Fd ConnectLocal(const std::string& path, bool complain);
 // A pseudo-terminal in raw mode: its master end, and in *path the device
 // the driver opens. kNoFd where the system has none.
 Fd OpenPty(std::string* path);

@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -48,6 +49,21 @@ Fd Listen(const std::string& host, int port, int* bound) {
 Fd Accept(Fd listener) {
   const int fd = accept4(F(listener), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
   return fd >= 0 ? fd : kNoFd;
+}
+
+Fd ConnectLocal(const std::string& path, bool complain) {
+  sockaddr_un at{};
+  at.sun_family = AF_UNIX;
+  if (path.size() >= sizeof at.sun_path) return kNoFd;
+  path.copy(at.sun_path, sizeof at.sun_path - 1);
+  const int s = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (s < 0 || connect(s, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0) {
+    if (complain) std::perror("scale-sim: attach");
+    if (s >= 0) close(s);
+    return kNoFd;
+  }
+  fcntl(s, F_SETFL, fcntl(s, F_GETFL) | O_NONBLOCK);
+  return s;
 }
 
 Fd OpenPty(std::string* path) {

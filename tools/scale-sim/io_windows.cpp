@@ -61,6 +61,8 @@ long Write(const Endpoint& e, const void* bytes, size_t count) {
 
 long Unread(const Endpoint&) { return 0; }
 
+Fd ConnectLocal(const std::string&, bool) { return kNoFd; }
+
 void Close(const Endpoint& e) { closesocket(S(e.fd)); }
 
 void Reset(const Endpoint& e) {

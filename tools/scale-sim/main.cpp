@@ -37,6 +37,7 @@ struct Options {
   std::string host = "127.0.0.1";
   int port = 0;
   bool pty = false;
+  std::string attach;          // a local socket to connect to (a VM's serial port)
   int intervalMs = 30;
   long byteGapUs = 0;          // 0: a line goes out at once
   long quitAfter = -1;         // bytes sent before the scale quits
@@ -61,7 +62,7 @@ std::atomic<bool> g_stop{false};
 std::atomic<bool> g_switch{false};
 
 const char* const kUsage =
-    "usage: scale-sim [--tcp [PORT]] [--host ADDR] [--pty]\n"
+    "usage: scale-sim [--tcp [PORT]] [--host ADDR] [--pty] [--attach SOCKET]\n"
     "                 [--mode stream|request|silent|junk-short|junk-long]\n"
     "                 [--weight NUMBER] [--unit kg|g|t] [--unstable N] [--line TEXT]...\n"
     "                 [--interval MS] [--wire-speed] [--drip MS] [--unread wait|queue|drop]\n"
@@ -74,7 +75,9 @@ const char* const kUsage =
     "--unread: what a streaming scale does while its peer takes nothing: waits (the default),\n"
     "queues its lines (64 KB at most; --sent stamps them when made), or drops them (a wire).\n"
     "SIGUSR1 switches between stream and request mode.\n"
-    "Prints 'tcp HOST PORT' and/or 'pty PATH', then serves.\n"
+    "--attach: connects to a listening local socket, such as a virtual machine's serial\n"
+    "port, and is the scale on it.\n"
+    "Prints 'tcp HOST PORT', 'pty PATH' and/or 'attached SOCKET', then serves.\n"
     "exit status: 0 when its lifetime ends or on SIGINT or SIGTERM, 1 when it cannot\n"
     "listen or make a pseudo-terminal, 2 usage\n";
 
@@ -150,6 +153,7 @@ std::string ParseArgs(int argc, char** argv, Options* o, bool* help) {
     }
     else if (a == "--unstable") { if (!Number(take(), 0, kMany, &o->scale.unstableLines)) return Range(a, 0, kMany); }
     else if (a == "--line") o->scale.lines.push_back(take());
+    else if (a == "--attach") o->attach = take();
     else if (a == "--unread") { if (!ParseUnread(take(), &o->unread)) return "--unread is wait, queue or drop"; }
     else if (a == "--interval") { if (!Number(take(), 1, 60000, &o->intervalMs)) return Range(a, 1, 60000); }
     else if (a == "--drip") { if (!Number(take(), 0, 60000, &o->byteGapUs)) return Range(a, 0, 60000); o->byteGapUs *= 1000; }
@@ -172,7 +176,7 @@ std::string ParseArgs(int argc, char** argv, Options* o, bool* help) {
       return "unknown option '" + a + "'";
     }
   }
-  if (!o->tcp && !o->pty) o->tcp = true;
+  if (!o->tcp && !o->pty && o->attach.empty()) o->tcp = true;
   return "";
 }
 
@@ -198,6 +202,7 @@ class Server {
   bool Start() {
     if (o_.tcp && !Listen()) return false;
     if (o_.pty && !OpenPty()) return false;
+    if (!o_.attach.empty() && !Attach()) return false;
     std::fflush(stdout);
     return true;
   }
@@ -220,6 +225,7 @@ class Server {
       if (o_.control && ready.back()) TakeCommands();
       for (auto& p : peers_) Produce(*p);
       Reap();
+      Reattach();
     }
     if (!g_stop) std::fprintf(stderr, "scale-sim: its lifetime of %d s has ended (--lifetime)\n", o_.lifetimeS);
   }
@@ -240,6 +246,25 @@ class Server {
     std::printf("pty %s\n", path.c_str());
     AddPeer(master, true);
     return true;
+  }
+
+  bool Attach() {
+    const sim::io::Fd fd = sim::io::ConnectLocal(o_.attach, true);
+    if (fd == sim::io::kNoFd) return false;
+    std::printf("attached %s\n", o_.attach.c_str());
+    AddPeer(fd, false);
+    return true;
+  }
+
+  // A scale on a machine's serial port stays on its wire while the port's
+  // device is pulled out and plugged in again: it attaches again.
+  void Reattach() {
+    if (o_.attach.empty() || !peers_.empty() || Clock::now() < nextAttach_) return;
+    nextAttach_ = Clock::now() + std::chrono::milliseconds(100);
+    const sim::io::Fd fd = sim::io::ConnectLocal(o_.attach, false);
+    if (fd == sim::io::kNoFd) return;
+    AddPeer(fd, false);
+    log_.Note("attached again");
   }
 
   void AddPeer(sim::io::Fd fd, bool isPty) {
@@ -470,6 +495,7 @@ class Server {
   sim::SentLog log_;
   std::string commands_;
   Clock::time_point floodUntil_{};
+  Clock::time_point nextAttach_{};
   sim::io::Fd listener_ = sim::io::kNoFd;
   std::vector<std::unique_ptr<Peer>> peers_;
 };

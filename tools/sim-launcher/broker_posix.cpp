@@ -8,8 +8,10 @@
 // "switch" then switches the sim between stream and request mode, and
 // "control LINE" passes a command to one started with --control, answered
 // with "ok" or "refused" once the sim has; the sim ends when the connection
-// closes.
-//   scale-sim-broker PATH-OF-SCALE-SIM [LIFETIME-SECONDS]
+// closes. Started with --qmp, a connection may instead send "qmp JSON": a
+// command for the QEMU machine whose monitor listens there (tests inside it
+// pull out and plug in its devices), answered "ok" or "refused ANSWER".
+//   scale-sim-broker PATH-OF-SCALE-SIM [LIFETIME-SECONDS] [--qmp SOCKET]
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -26,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "qmp.h"
 #include "scale_sim_launcher.h"
 
 namespace {
@@ -37,6 +40,7 @@ struct Client {
 };
 
 volatile sig_atomic_t g_stop = 0;
+std::string g_qmp;  // the machine's monitor, with --qmp
 
 int Listen(int* port) {
   const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -63,6 +67,12 @@ void Serve(Client& c, const std::string& line, const std::string& program) {
     if (line.rfind("control ", 0) == 0) Send(c.fd, c.sim->Command(line.substr(8)) ? "ok\n" : "refused\n");
     return;
   }
+  if (line.rfind("qmp ", 0) == 0) {
+    std::string answer;
+    Send(c.fd, !g_qmp.empty() && scale_sim::QmpExecute(g_qmp, line.substr(4), &answer) ? "ok\n"
+                                                                                        : "refused " + answer + "\n");
+    return;
+  }
   std::istringstream fields(line);
   std::string lifetime, arg;
   std::getline(fields, lifetime, '\t');
@@ -72,6 +82,7 @@ void Serve(Client& c, const std::string& line, const std::string& program) {
   std::string reply;
   if (c.sim->port() > 0) reply += "tcp 127.0.0.1 " + std::to_string(c.sim->port()) + "\n";
   if (!c.sim->ptyPath().empty()) reply += "pty " + c.sim->ptyPath() + "\n";
+  if (c.sim->attached()) reply += "attached -\n";
   Send(c.fd, reply + "end\n");
 }
 
@@ -93,11 +104,19 @@ bool Receive(Client& c, const std::string& program) {
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fputs("usage: scale-sim-broker PATH-OF-SCALE-SIM [LIFETIME-SECONDS]\n", stderr);
+    std::fputs("usage: scale-sim-broker PATH-OF-SCALE-SIM [LIFETIME-SECONDS] [--qmp SOCKET]\n", stderr);
     return 2;
   }
   const std::string program = argv[1];
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(argc > 2 ? std::atoi(argv[2]) : 3600);
+  int lifetime = 3600;
+  for (int i = 2; i < argc; ++i) {
+    if (std::string(argv[i]) == "--qmp" && i + 1 < argc) {
+      g_qmp = argv[++i];
+    } else {
+      lifetime = std::atoi(argv[i]);
+    }
+  }
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(lifetime);
   signal(SIGTERM, [](int) { g_stop = 1; });
   signal(SIGPIPE, SIG_IGN);
   int port = 0;

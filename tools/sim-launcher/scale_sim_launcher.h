@@ -2,10 +2,11 @@
 // Runs scale-sim as a child process for as long as the object lives: the
 // launcher of the tests and of the benchmark.
 //
-// A program under user-mode emulation can neither fork nor start threads.
-// When the environment variable PESOLAN_SIM_BROKER names a loopback port,
-// the scale-sim is started by the native scale-sim-broker listening there
-// instead, and lives as long as the connection to it (POSIX only).
+// A program under user-mode emulation can neither fork nor start threads,
+// and one in a virtual machine may want a scale on its host. When the
+// environment variable PESOLAN_SIM_BROKER names a loopback port (or
+// ADDRESS:PORT), the scale-sim is started by the scale-sim-broker listening
+// there instead, and lives as long as the connection to it (POSIX only).
 
 #include <string>
 #include <vector>
@@ -21,7 +22,7 @@ class SimProcess {
   SimProcess(const SimProcess&) = delete;
   SimProcess& operator=(const SimProcess&) = delete;
 
-  bool ok() const { return (pid_ > 0 || broker_ >= 0) && (port_ > 0 || !ptyPath_.empty()); }
+  bool ok() const { return (pid_ > 0 || broker_ >= 0) && (port_ > 0 || !ptyPath_.empty() || attached_); }
   int port() const { return port_; }
   // Stream and request mode trade places (POSIX only).
   void SwitchMode();
@@ -30,11 +31,12 @@ class SimProcess {
   // refused it or could not be reached.
   bool Command(const std::string& line);
   const std::string& ptyPath() const { return ptyPath_; }
+  bool attached() const { return attached_; }
 
  private:
   // Takes the lines in which scale-sim says where it can be reached.
   bool TakeWhere(const std::string& line);
-  void StartThroughBroker(int brokerPort, const std::vector<std::string>& args, int lifetimeSeconds);
+  void StartThroughBroker(const std::string& broker, const std::vector<std::string>& args, int lifetimeSeconds);
 
   long pid_ = -1;
   int input_ = -1;           // the scale-sim's standard input
@@ -43,10 +45,15 @@ class SimProcess {
   void* process_ = nullptr;  // Windows: the process handle
   int port_ = 0;
   std::string ptyPath_;
+  bool attached_ = false;  // --attach: on a local socket of its host's
 };
 
 // A loopback TCP port on which nothing listens: a scale that is not there.
 int ClosedTcpPort();
+
+// One line to the scale-sim-broker that PESOLAN_SIM_BROKER names, on a
+// connection of its own, and its one-line answer (POSIX only).
+bool AskBroker(const std::string& line, std::string* answer);
 
 // An argument as one field of a request to scale-sim-broker (tab-separated,
 // one line): backslash, tab and line breaks escaped; and back.

@@ -30,12 +30,20 @@ bool ReadLine(int fd, std::string* line, int timeoutMs) {
   }
 }
 
-int ConnectToLoopback(int port) {
+// "PORT" on loopback, or "ADDRESS:PORT" (a virtual machine's tests reach
+// the broker on its host through the machine's user network).
+int ConnectToBroker(const std::string& where) {
+  const size_t colon = where.rfind(':');
+  const std::string host = colon == std::string::npos ? "127.0.0.1" : where.substr(0, colon);
+  const int port = std::atoi(where.c_str() + (colon == std::string::npos ? 0 : colon + 1));
   const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   addr.sin_port = htons(static_cast<uint16_t>(port));
+  if (inet_pton(AF_INET, host.c_str(), &addr.sin_addr) != 1) {
+    if (s >= 0) close(s);
+    return -1;
+  }
   if (s >= 0 && connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) return s;
   if (s >= 0) close(s);
   return -1;
@@ -54,6 +62,8 @@ bool SimProcess::TakeWhere(const std::string& line) {
     port_ = port;
   } else if (std::sscanf(line.c_str(), "%7s %255s", word, path) == 2 && std::strcmp(word, "pty") == 0) {
     ptyPath_ = path;
+  } else if (line.rfind("attached ", 0) == 0) {
+    attached_ = true;
   } else {
     return false;
   }
@@ -62,8 +72,9 @@ bool SimProcess::TakeWhere(const std::string& line) {
 
 // One line to the broker: the lifetime and the arguments, tab-separated;
 // back come scale-sim's own lines, then "end".
-void SimProcess::StartThroughBroker(int brokerPort, const std::vector<std::string>& args, int lifetimeSeconds) {
-  broker_ = ConnectToLoopback(brokerPort);
+void SimProcess::StartThroughBroker(const std::string& broker, const std::vector<std::string>& args,
+                                    int lifetimeSeconds) {
+  broker_ = ConnectToBroker(broker);
   std::string request = std::to_string(lifetimeSeconds);
   for (const std::string& a : args) request += "\t" + BrokerField(a);
   if (broker_ < 0 || !WriteAll(broker_, request + "\n")) return;
@@ -73,16 +84,18 @@ void SimProcess::StartThroughBroker(int brokerPort, const std::vector<std::strin
 
 SimProcess::SimProcess(const std::string& program, std::vector<std::string> args, int lifetimeSeconds) {
   const char* broker = std::getenv("PESOLAN_SIM_BROKER");
-  if (broker != nullptr && std::atoi(broker) > 0) {
-    StartThroughBroker(std::atoi(broker), args, lifetimeSeconds);
+  if (broker != nullptr && broker[0] != '\0') {
+    StartThroughBroker(broker, args, lifetimeSeconds);
     return;
   }
   args.insert(args.begin(), program);
   args.push_back("--lifetime");
   args.push_back(std::to_string(lifetimeSeconds));
-  const bool wantTcp = std::find(args.begin(), args.end(), "--pty") == args.end() ||
+  const bool wantTcp = (std::find(args.begin(), args.end(), "--pty") == args.end() &&
+                        std::find(args.begin(), args.end(), "--attach") == args.end()) ||
                        std::find(args.begin(), args.end(), "--tcp") != args.end();
   const bool wantPty = std::find(args.begin(), args.end(), "--pty") != args.end();
+  const bool wantAttach = std::find(args.begin(), args.end(), "--attach") != args.end();
   int out[2], in[2];
   if (pipe(out) != 0) return;
   if (pipe2(in, O_CLOEXEC) != 0) {
@@ -106,7 +119,7 @@ SimProcess::SimProcess(const std::string& program, std::vector<std::string> args
   close(in[0]);
   input_ = in[1];
   std::string line;
-  for (int lines = (wantTcp ? 1 : 0) + (wantPty ? 1 : 0); lines > 0; --lines) {
+  for (int lines = (wantTcp ? 1 : 0) + (wantPty ? 1 : 0) + (wantAttach ? 1 : 0); lines > 0; --lines) {
     if (!ReadLine(out[0], &line, 5000)) break;
     TakeWhere(line);
   }
@@ -159,6 +172,14 @@ std::string FromBrokerField(const std::string& field) {
     arg += c == 't' ? '\t' : c == 'n' ? '\n' : c == 'r' ? '\r' : c;
   }
   return arg;
+}
+
+bool AskBroker(const std::string& line, std::string* answer) {
+  const char* broker = std::getenv("PESOLAN_SIM_BROKER");
+  const int fd = broker != nullptr ? ConnectToBroker(broker) : -1;
+  const bool answered = fd >= 0 && WriteAll(fd, line + "\n") && ReadLine(fd, answer, 10000);
+  if (fd >= 0) close(fd);
+  return answered;
 }
 
 int ClosedTcpPort() {

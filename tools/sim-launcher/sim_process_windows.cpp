@@ -78,4 +78,6 @@ int ClosedTcpPort() {
 
 bool SimProcess::Command(const std::string&) { return false; }
 
+bool AskBroker(const std::string&, std::string*) { return false; }
+
 }  // namespace scale_sim
