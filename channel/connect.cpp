@@ -40,6 +40,18 @@ os::SerialPort OpenSerialPort(int index, int32_t rsPort) {
   return port;
 }
 
+// Line settings in words, as a person sets them on the scale; the codes
+// are those of the Windows DCB.
+const char* ParityName(uint8_t parity) {
+  static const char* const kNames[] = {"no", "odd", "even", "mark", "space"};
+  return parity < 5 ? kNames[parity] : "unknown";
+}
+
+const char* StopBitsName(uint8_t stopBits) {
+  static const char* const kNames[] = {"1", "1.5", "2"};
+  return stopBits < 3 ? kNames[stopBits] : "unknown";
+}
+
 // The serial branch of OpenChannel, on the device's own claimed slot.
 bool OpenSerialChannel(DeviceHandle& handle, int index, DeviceSlot& slot, int32_t rsPort) {
   const os::SerialPort port = OpenSerialPort(index, rsPort);
@@ -52,8 +64,8 @@ bool OpenSerialChannel(DeviceHandle& handle, int index, DeviceSlot& slot, int32_
                               slot.settings.stopBits};
   if (!os::ConfigureSerial(port, line)) {
     // A port that refuses its line settings cannot be used: say so.
-    Trace(index, "the port refuses %d baud, %d data bits, parity %d, stop bits code %d", line.baudRate,
-          line.byteSize, line.parity, line.stopBits);
+    Trace(index, "the port refuses %d baud, %d data bits, %s parity, %s stop bit%s", line.baudRate, line.byteSize,
+          ParityName(line.parity), StopBitsName(line.stopBits), line.stopBits == 0 ? "" : "s");
     os::CloseSerial(port);
     RecordPortOpenError(handle);
     return false;

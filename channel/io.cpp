@@ -44,12 +44,22 @@ Channel ChannelOf(int index) {
 // A byte, waiting up to ms for it. A closed or failed connection is
 // readable at once and for ever, yet gives nothing: the rest of the time is
 // slept out, so that a caller waiting again does not spin.
-bool ReceiveOne(os::Socket s, uint32_t ms, uint8_t* byte) {
+bool ReceiveOne(os::Socket s, uint32_t ms, uint8_t* byte, bool* closed) {
   const uint32_t start = os::Tick();
   if (!os::SocketReadable(s, ms)) return false;
   if (os::SocketReceive(s, byte, 1) == 1) return true;
+  *closed = true;
   os::Sleep(os::Left(start, ms));
   return false;
+}
+
+// Says once a reading that the scale closed the connection (or it broke):
+// without it, the trace of a scale that hung up reads like a silent one.
+void NoteClosed(int index) {
+  bool& traced = SlotTable[index].reception.closedTraced;
+  if (traced) return;
+  traced = true;
+  Trace(index, "the connection is closed: the scale hung up, or it broke");
 }
 
 // Waits up to ms for a byte to be queued on a port whose events include
@@ -67,7 +77,11 @@ bool TakeTcp(int index, os::Socket s, uint32_t ms, uint8_t* byte, ByteOrigin* or
     *byte = intake.Take(origin);
     return true;
   }
-  if (!ReceiveOne(s, ms, byte)) return false;
+  bool closed = false;
+  if (!ReceiveOne(s, ms, byte, &closed)) {
+    if (closed) NoteClosed(index);
+    return false;
+  }
   *origin = ByteOrigin{};
   os::SocketQueued(s, &origin->behind);
   return true;
@@ -107,6 +121,7 @@ long TakeInFor(int index, os::Socket s, uint32_t ms) {
   for (uint32_t left; (left = os::Left(start, ms)) > 0 && os::SocketReadable(s, left);) {
     const int got = os::SocketReceive(s, arrival, kScratchSize);
     if (got <= 0) {  // closed: readable for ever, and nothing will come
+      NoteClosed(index);
       os::Sleep(os::Left(start, ms));
       break;
     }
@@ -132,6 +147,7 @@ bool DrainTcp(int index, os::Socket s) {
   Intake& intake = SlotTable[index].reception.intake;
   intake.clear();
   intake.overflowed = false;
+  SlotTable[index].reception.closedTraced = false;
   const uint32_t start = os::Tick();
   uint32_t lastRead = start;
   const long thrownAway = DrainNow(s, start, kPurgeIdleMs, &lastRead, first);

@@ -57,6 +57,9 @@ struct SerialPace {
 struct Reception {
   Intake intake;
   SerialPace pace;
+  // The peer's closing is traced once a reading (a closed socket reads as
+  // ready for ever).
+  bool closedTraced = false;
 };
 
 }  // namespace pesolan
