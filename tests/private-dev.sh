@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs a test program in a private mount namespace whose /dev holds no serial
-# device of this machine: only what programs need (null, zero, random,
+# device of this machine: only what programs need (null, zero, full, random,
 # urandom, tty, ptmx, pts) and empty ttyUSB0 to ttyUSB7 (COM65 to COM72) on
 # which tests place pseudo-terminals. The real serial ports (one may be the system console)
 # are never opened. Without root the program runs as it is and the tests
@@ -13,7 +13,7 @@ if [ "${PESOLAN_PRIVATE_DEV:-}" = 1 ]; then
   mount --make-rprivate /
   mount --rbind /dev "$old"
   mount -t tmpfs -o mode=755 pesolan-dev /dev
-  for node in null zero random urandom tty; do
+  for node in null zero full random urandom tty; do
     touch "/dev/$node"
     mount --bind "$old/$node" "/dev/$node"
   done

@@ -1,8 +1,10 @@
 #include "cli_options.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
+#include <vector>
 
 #include "platform/os.h"
 
@@ -34,7 +36,8 @@ const char* const kUsage =
     "         writes the same to the file named by PESOLAN_TRACE)\n"
     "exit status: 0 success (find: a scale was found), 1 the device failed (find:\n"
     "             none found; weight --watch: the last reading failed), 2 usage,\n"
-    "             3 the library did not load, 130 interrupted\n";
+    "             3 the library did not load, 130 interrupted (Ctrl+C); a hang-up\n"
+    "             (SIGHUP) or SIGTERM ends it as the signal does (129, 143 in a shell)\n";
 
 namespace {
 
@@ -57,7 +60,16 @@ std::string Range(const std::string& option, long lo, long hi) {
   return option + " needs a whole number from " + std::to_string(lo) + " to " + std::to_string(hi);
 }
 
+// Printable ASCII only: what the driver takes as a host, and safe to show.
+bool PlainAscii(const std::string& text) {
+  for (const unsigned char c : text) {
+    if (c < 0x20 || c > 0x7E) return false;
+  }
+  return true;
+}
+
 std::string ParseTcp(const std::string& target, TcpTarget* t) {
+  if (!PlainAscii(target)) return "--tcp takes a host in plain ASCII letters, digits, dots and dashes";
   const size_t colon = target.rfind(':');
   if (colon == std::string::npos || colon == 0) return "--tcp needs HOST:PORT, not '" + target + "'";
   if (!ParseNumber(target.substr(colon + 1), 1, 65535, &t->port))
@@ -77,8 +89,11 @@ bool Known(const std::string& command) {
 }
 
 // What the options say against each other or against the command.
-std::string Conflicts(const Options& o, bool intervalGiven, bool attrsGiven) {
+std::string Conflicts(const Options& o, bool intervalGiven, bool attrsGiven, bool unitGiven) {
   const bool reads = o.command == "weight" || o.command == "test";
+  if ((unitGiven || o.allowUnstable) && !reads)
+    return std::string(unitGiven ? "--unit" : "--allow-unstable") + " applies to weight and test";
+  if (o.trace && !reads && o.command != "find") return "--trace applies to weight, test and find";
   if (reads && o.tcp.size() > 1) return "weight and test read one scale: give --tcp once";
   if (o.com != 0 && o.tcpChannel()) return "choose one channel: --com N or --tcp HOST:PORT, not both";
   if (reads && o.com == 0 && !o.tcpChannel()) return "choose a channel: --tcp HOST:PORT or --com N";
@@ -96,10 +111,21 @@ std::string Conflicts(const Options& o, bool intervalGiven, bool attrsGiven) {
 }  // namespace
 
 std::string ParseArgs(int argc, char** argv, Options* o) {
-  bool intervalGiven = false, attrsGiven = false;
+  // Help wins wherever it stands, whatever else is there.
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--help" || a == "-h") o->help = true;
+    if (a == "--json") o->json = true;
+  }
+  if (o->help) return "";
+  bool intervalGiven = false, attrsGiven = false, unitGiven = false;
+  std::vector<std::string> given;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     const bool hasValue = i + 1 < argc;
+    const bool single = a != "--tcp" && a.compare(0, 2, "--") == 0;
+    if (single && std::find(given.begin(), given.end(), a) != given.end()) return a + " is given twice";
+    if (single) given.push_back(a);
     auto value = [&]() { return std::string(argv[++i]); };
     auto number = [&](long lo, long hi, int* out) { return ParseNumber(value(), lo, hi, out); };
     if (a == "--json") o->json = true;
@@ -121,7 +147,7 @@ std::string ParseArgs(int argc, char** argv, Options* o) {
         if (!wrong.empty()) return wrong;
       } else if (a == "--com") { if (!number(1, 256, &o->com)) return Range(a, 1, 256); }
       else if (a == "--attrs") { attrsGiven = true; if (!number(0, 1, &o->attrs)) return Range(a, 0, 1); }
-      else if (a == "--unit") { if (!number(0, 4, &o->unit)) return Range(a, 0, 4); }
+      else if (a == "--unit") { unitGiven = true; if (!number(0, 4, &o->unit)) return Range(a, 0, 4); }
       else if (a == "--interval") { intervalGiven = true; if (!number(1, kMaxIntervalMs, &o->intervalMs)) return Range(a, 1, kMaxIntervalMs); }
       else if (!number(1, kMaxCount, &o->count)) return Range(a, 1, kMaxCount);
     } else if (a[0] != '-' && o->command.empty()) {
@@ -135,7 +161,7 @@ std::string ParseArgs(int argc, char** argv, Options* o) {
   }
   if (o->help || o->version) return "";
   if (o->command.empty()) return "no command";
-  return Conflicts(*o, intervalGiven, attrsGiven);
+  return Conflicts(*o, intervalGiven, attrsGiven, unitGiven);
 }
 
 }  // namespace host

@@ -33,6 +33,7 @@ std::string LastWith(const std::vector<std::string>& trace, const char* part) {
 }
 
 const char* const kFind = "pesolan find listens on every free port with both line settings";
+const char* const kFindTcp = "pesolan find --tcp HOST:PORT tells what answers at an address";
 
 Cause TcpCause(const std::string& event) {
   Cause c{event, "check the address and the port number, and that the scale (or its network adapter) is on"};
@@ -53,11 +54,57 @@ Cause SerialOpenCause(const std::string& event, const std::string& held) {
     if (!held.empty() && !Has(event, "held by another program:")) c.why += " (" + held + ")";
     c.next = "close the program that holds the port, or read the scale through it";
   } else if (Has(event, "ermission")) {
-    c.next = "the user may not open the port: pesolan ports says which group to join";
+    c.next = "the user may not open the port: pesolan ports says what would let them";
   } else if (Has(event, "No such file") || Has(event, "cannot find")) {
     c.next = "the port does not exist: check the cable or adapter; pesolan ports lists the ports there are";
   }
   return c;
+}
+
+// A reading that found the channel closed.
+Cause ClosedCause(const Context& c) {
+  return {c.tcp ? "the connection is closed: the scale hung up, or the network between broke"
+                : "the port is closed: its adapter was pulled out, or the port failed",
+          "Close the device and Open it again once the scale is back (the platform: Отключить, then Подключить; "
+          "pesolan weight --watch does it itself)"};
+}
+
+// Bytes came, but no weight line among them.
+Cause JunkCause(const std::string& event, const Context& c) {
+  const std::string why = "the scale sends bytes that form no weight line (" + event + ")";
+  if (c.tcp) {
+    return {why, std::string("check that the device at this address is the scale and that it is set to send "
+                             "weights; ") + kFindTcp};
+  }
+  return {why, std::string("check the line setting (--attrs 0: 8 data bits, no parity; 1: 7 data bits, even parity) "
+                           "and that the scale is set to send weights; ") + kFind};
+}
+
+// The reading found a stream that then brought no current weight line.
+Cause StreamCause(const std::string& event, bool behind, const Context& c) {
+  if (behind) {
+    return {"the scale sent its lines faster than they could be read (" + event + ")",
+            c.tcp ? "check the scale's send interval and that nothing between (a network adapter) gathers its lines"
+                  : "check the scale's send interval and its line speed: 9600 baud"};
+  }
+  return {"the scale streamed, then stopped: " + event + " without a weight line" +
+              (c.tcp ? " (it may have hung up)" : ""),
+          c.tcp ? "check that the scale is on and still connected; Close and Open the device once it is"
+                : "check that the scale is on and that its cable is in"};
+}
+
+// purged: what the purge threw away before the reading, if anything.
+Cause SilentCause(const std::string& purged, const Context& c) {
+  const std::string why = purged.empty()
+                              ? "nothing came from the scale: no stream, and no answer to ENQ or ENQ DC1"
+                              : "bytes came before the reading (" + purged +
+                                    "), then nothing: no stream, and no answer to ENQ or ENQ DC1";
+  if (c.tcp) {
+    return {why, std::string("check that the scale is on, that this address and port are its own (the scale's network "
+                             "settings), and that it streams or answers requests; ") + kFindTcp};
+  }
+  return {why, std::string("check the cable (RS-232 to a computer takes a null-modem cable), that the scale is on, and "
+                           "that it streams or answers requests; ") + kFind};
 }
 
 }  // namespace
@@ -82,39 +129,34 @@ int HeldPort(const std::vector<std::string>& trace) {
   return std::atoi(event.c_str() + std::string("cannot open COM").size());
 }
 
-Cause Explain(int code, const std::vector<std::string>& trace, const std::string& held) {
+bool ChannelClosed(const std::vector<std::string>& trace) {
+  return !Last(trace, "the channel is not open").empty() || !Last(trace, "send failed").empty() ||
+         !Last(trace, "the connection is closed").empty();
+}
+
+Cause Explain(int code, const std::vector<std::string>& trace, const Context& c) {
   std::string event;
   if (!(event = Last(trace, "cannot connect to ")).empty()) return TcpCause(event);
   if (!(event = Last(trace, "TCP port ")).empty()) return {event, "give a port from 1 to 65535"};
-  if (!(event = Last(trace, "cannot open COM")).empty()) return SerialOpenCause(event, held);
+  if (!(event = Last(trace, "cannot open COM")).empty()) return SerialOpenCause(event, c.held);
   if (!(event = Last(trace, "the port refuses ")).empty()) {
     return {event, "the port cannot take this line setting: try the other one (--attrs 0 or 1)"};
   }
-  if (!(event = Last(trace, "the channel is not open")).empty() || !Last(trace, "send failed").empty()) {
-    return {"the channel is closed: the scale hung up, or the connection broke",
-            "Close the device and Open it again (the platform: Отключить, then Подключить)"};
-  }
+  if (ChannelClosed(trace)) return ClosedCause(c);
   if (code == 110) {
     return {"the weight is not stable yet", "wait for the scale to settle, or allow unstable weights (--allow-unstable)"};
   }
   if (code == 103) return {"the system has no serial port", "connect the scale's cable or adapter; pesolan ports --all"};
-  if (code == 108) {
-    return {"the scale sent a line the driver does not take as a weight (a weight too large, or no weight line)",
-            "pesolan --trace shows the line"};
-  }
   event = LastWith(trace, "bytes without a weight line");
   if (event.empty()) event = Last(trace, "the reply is not a weight line");
-  if (!event.empty()) {
-    return {"the scale sends bytes that form no weight line (" + event + ")",
-            std::string("check the line setting (--attrs 0: 8 data bits, no parity; 1: 7 data bits, even parity) "
-                        "and that the scale is set to send weights; ") + kFind};
+  if (!event.empty()) return JunkCause(event, c);
+  if (!(event = Last(trace, "still behind the scale")).empty()) return StreamCause(event, true, c);
+  if (!(event = Last(trace, "the stream's ")).empty() && !Last(trace, "way: stream").empty()) {
+    return StreamCause(event, false, c);
   }
-  if (code == 106) {
-    return {"nothing came from the scale: no stream, and no answer to ENQ or ENQ DC1",
-            std::string("check the cable (RS-232 to a computer takes a null-modem cable), that the scale is on, and "
-                        "that it streams or answers requests; ") + kFind};
-  }
-  return {"", "pesolan --trace shows the whole dialogue with the scale"};
+  if (code == 106) return SilentCause(Last(trace, "purge: "), c);
+  return {"", c.traced ? "the trace above shows the whole dialogue with the scale"
+                       : "pesolan --trace shows the whole dialogue with the scale"};
 }
 
 }  // namespace host

@@ -22,10 +22,20 @@ struct Cause {
   std::string next;  // what to try
 };
 
+// What the cause depends on besides the trace.
+struct Context {
+  bool tcp = false;     // the channel is an address, not a serial port
+  bool traced = false;  // the person sees the trace already (--trace)
+  std::string held;     // who holds a serial port, when the trace says it is held
+};
+
 // The cause of a failure with driver error code, from the trace lines of
-// the failed call. held: who holds a serial port, when the trace says it is
-// held (the caller asks the system).
-Cause Explain(int code, const std::vector<std::string>& trace, const std::string& held);
+// the failed call, in the words of its channel.
+Cause Explain(int code, const std::vector<std::string>& trace, const Context& c);
+
+// Whether the call failed because the channel had closed: the scale hung
+// up, or its adapter was pulled out.
+bool ChannelClosed(const std::vector<std::string>& trace);
 
 // The COM number of a port the trace says is held by another program; 0.
 int HeldPort(const std::vector<std::string>& trace);

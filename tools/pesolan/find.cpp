@@ -1,5 +1,6 @@
 #include "find.h"
 
+#include <charconv>
 #include <cstdio>
 #include <string>
 #include <thread>
@@ -15,14 +16,37 @@ namespace {
 
 const char* const kSettingNames[2] = {"9600 8N1", "9600 7E1"};
 
+// A scale's weight as find found it, by listening or through the driver.
+struct Reading {
+  std::string way;  // "stream", "ENQ, then DC1", "ENQ DC1 together"
+  double weight = 0;
+  std::string unit;  // empty when the scale named none
+  bool stable = true;
+};
+
+std::string ReadingText(const Reading& r) {
+  return Number(r.weight) + (r.unit.empty() ? "" : " " + r.unit) + (r.stable ? " stable" : " unstable");
+}
+
+// The same fields for every port and address.
+std::string ReadingJson(const Reading& r) {
+  return ",\"way\":" + JsonText(r.way) + ",\"weight\":" + Number(r.weight) + ",\"unit\":" + JsonText(r.unit) +
+         ",\"stable\":" + (r.stable ? "true" : "false");
+}
+
+Reading FromLine(const WeightLine& w) {
+  Reading r{"stream", 0, w.unit, w.stable};
+  std::from_chars(w.number.data(), w.number.data() + w.number.size(), r.weight);
+  return r;
+}
+
 struct PortReport {
   PortState state;  // free, in use, no permission, ...
   std::string openError;
   Verdict verdict;
   bool refused[2] = {false, false};  // the port would not take the setting
   bool asked = false;  // --ask: the driver read it as a request scale
-  std::string way;
-  std::string weight;  // the driver's weight, when asked
+  Reading reading;     // the driver's, when asked
   int askedAttrs = 0;
 };
 
@@ -43,10 +67,11 @@ std::string WayOf(const std::vector<std::string>& trace) {
   return way;
 }
 
-// One reading through the driver, as the platform makes it. True with the
-// way and the weight when it gave one; *failure: the cause otherwise.
-bool ReadThroughDriver(Session& s, const Channel& c, std::string* way, std::string* weight, std::string* failure) {
-  *failure = s.Configure(c);
+// One reading through the driver, as the platform makes it, of a weight
+// stable or not: a scale that moves is found all the same. True with the
+// reading when it gave one; *failure: the cause otherwise.
+bool ReadThroughDriver(Session& s, const Channel& c, Reading* reading, std::string* failure) {
+  *failure = s.Configure(c, true);
   if (!failure->empty()) return false;
   const CallResult opened = s.Call(u"Open", {Arg::Empty()});
   if (!opened.ok()) {
@@ -61,11 +86,9 @@ bool ReadThroughDriver(Session& s, const Channel& c, std::string* way, std::stri
     const CallResult r = s.Call(u"GetWeight", {Arg::Text(id), Arg::Empty()});
     read = r.ok();
     if (read) {
-      std::string symbol;
-      bool stable = true;
-      s.Describe(&symbol, &stable);
-      *way = WayOf(s.LastTrace());
-      *weight = Number(r.args[1].dblVal) + (symbol.empty() ? "" : " " + symbol) + (stable ? "" : " unstable");
+      s.Describe(&reading->unit, &reading->stable);
+      reading->way = WayOf(s.LastTrace());
+      reading->weight = r.args[1].dblVal;
     } else {
       code = s.LastError(&message);
     }
@@ -78,10 +101,6 @@ bool ReadThroughDriver(Session& s, const Channel& c, std::string* way, std::stri
   return read;
 }
 
-std::string LineWeight(const WeightLine& w) {
-  return w.number + (w.unit.empty() ? "" : " " + w.unit) + (w.stable ? " stable" : " unstable");
-}
-
 bool FoundScale(const PortReport& r) { return r.verdict.finding == PortFinding::Stream || r.asked; }
 int AttrsOf(const PortReport& r) { return r.asked ? r.askedAttrs : r.verdict.attrs; }
 
@@ -90,13 +109,13 @@ std::string Describe(const PortReport& r) {
   if (r.state.state != "free") return r.state.state + (r.state.detail.empty() ? "" : ": " + r.state.detail);
   if (!r.openError.empty()) return "cannot open: " + r.openError;
   if (r.asked) {
-    return "request scale (" + r.way + "): " + r.weight + ", with --attrs " + std::to_string(r.askedAttrs) + " (" +
+    return "request scale (" + r.reading.way + "): " + ReadingText(r.reading) + ", with --attrs " + std::to_string(r.askedAttrs) + " (" +
            kSettingNames[r.askedAttrs] + ")";
   }
   const Verdict& v = r.verdict;
   const std::string setting = "--attrs " + std::to_string(v.attrs) + " (" + kSettingNames[v.attrs] + ")";
   switch (v.finding) {
-    case PortFinding::Stream: return "stream scale: " + LineWeight(v.line) + ", clean weight lines with " + setting;
+    case PortFinding::Stream: return "stream scale: " + ReadingText(FromLine(v.line)) + ", clean weight lines with " + setting;
     case PortFinding::Unknown:
       return std::to_string(v.bytes) + " bytes that are no weight lines with " + setting + ": " + v.sample +
              (v.bytes > 16 ? " ..." : "") + " (another setting or another device)";
@@ -120,14 +139,11 @@ std::string PortJson(const PortReport& r) {
   }
   const Verdict& v = r.verdict;
   if (r.asked) {
-    return out + ",\"state\":\"request\",\"attrs\":" + std::to_string(r.askedAttrs) + ",\"way\":" + JsonText(r.way) +
-           ",\"weight\":" + JsonText(r.weight) + "}";
+    return out + ",\"state\":\"request\",\"attrs\":" + std::to_string(r.askedAttrs) + ReadingJson(r.reading) + "}";
   }
   switch (v.finding) {
     case PortFinding::Stream:
-      return out + ",\"state\":\"stream\",\"attrs\":" + std::to_string(v.attrs) + ",\"weight\":" +
-             JsonText(v.line.number) + ",\"unit\":" + JsonText(v.line.unit) +
-             ",\"stable\":" + (v.line.stable ? "true" : "false") + "}";
+      return out + ",\"state\":\"stream\",\"attrs\":" + std::to_string(v.attrs) + ReadingJson(FromLine(v.line)) + "}";
     case PortFinding::Unknown:
       return out + ",\"state\":\"unknown bytes\",\"attrs\":" + std::to_string(v.attrs) +
              ",\"bytes\":" + std::to_string(v.bytes) + ",\"sample\":" + JsonText(v.sample) + "}";
@@ -144,7 +160,8 @@ std::string PortJson(const PortReport& r) {
 struct TcpReport {
   TcpTarget target;
   bool read = false;
-  std::string way, weight, failure;
+  Reading reading;
+  std::string failure;
 };
 
 std::string Address(const TcpTarget& t) { return t.host + ":" + std::to_string(t.port); }
@@ -174,7 +191,7 @@ void AskSilentPorts(Session& s, std::vector<PortReport>* reports) {
       c.com = r.state.com;
       c.attrs = attrs;
       std::string failure;
-      r.asked = ReadThroughDriver(s, c, &r.way, &r.weight, &failure);
+      r.asked = ReadThroughDriver(s, c, &r.reading, &failure);
       r.askedAttrs = attrs;
     }
   }
@@ -201,7 +218,7 @@ int Print(const Session& s, const std::vector<PortReport>& ports, const std::vec
     out += "],\"tcp\":[";
     for (const TcpReport& t : tcp) {
       out += std::string(&t == &tcp.front() ? "" : ",") + "{\"address\":" + JsonText(Address(t.target)) +
-             (t.read ? ",\"state\":\"scale\",\"way\":" + JsonText(t.way) + ",\"weight\":" + JsonText(t.weight)
+             (t.read ? ",\"state\":\"scale\"" + ReadingJson(t.reading)
                      : ",\"state\":\"no scale\",\"detail\":" + JsonText(t.failure)) + "}";
     }
     out += "],\"parameters\":[";
@@ -217,7 +234,8 @@ int Print(const Session& s, const std::vector<PortReport>& ports, const std::vec
   }
   for (const TcpReport& t : tcp) {
     std::printf("%-21s %s\n", Address(t.target).c_str(),
-                t.read ? ("scale answering by " + t.way + ": " + t.weight).c_str() : ("no scale: " + t.failure).c_str());
+                t.read ? ("scale answering by " + t.reading.way + ": " + ReadingText(t.reading)).c_str()
+                       : ("no scale: " + t.failure).c_str());
   }
   if (found == 0) {
     std::printf("no scale found\n");
@@ -237,12 +255,12 @@ int Find(Session& s) {
   if (s.o_.ask) AskSilentPorts(s, &ports);
   std::vector<TcpReport> tcp;
   for (const TcpTarget& target : s.o_.tcp) {
-    TcpReport t{target, false, "", "", ""};
+    TcpReport t{target, false, {}, ""};
     Channel c;
     c.tcp = true;
     c.host = target.host;
     c.port = target.port;
-    t.read = ReadThroughDriver(s, c, &t.way, &t.weight, &t.failure);
+    t.read = ReadThroughDriver(s, c, &t.reading, &t.failure);
     tcp.push_back(t);
   }
   return Print(s, ports, tcp);

@@ -34,6 +34,21 @@ using namespace host;
 
 namespace {
 
+// The path without ".." and "." steps: what --version shows.
+std::string CleanPath(const std::string& path) {
+#if defined(_WIN32)
+  char full[MAX_PATH];
+  const DWORD n = GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
+  return n > 0 && n < sizeof full ? std::string(full, n) : path;
+#else
+  char* real = realpath(path.c_str(), nullptr);
+  if (real == nullptr) return path;
+  const std::string clean = real;
+  std::free(real);
+  return clean;
+#endif
+}
+
 std::string DefaultLibrary() {
 #if defined(_WIN32)
   const char* name = "Pesolan.dll";
@@ -50,7 +65,7 @@ std::string DefaultLibrary() {
   for (const std::string& candidate : {dir + name, dir + "../../" + name, dir + "../" + name}) {
     if (FILE* f = std::fopen(candidate.c_str(), "rb")) {
       std::fclose(f);
-      return candidate;
+      return CleanPath(candidate);
     }
   }
   return name;
@@ -62,7 +77,7 @@ int Error(const Options& o, int status, const std::string& message) {
   if (o.json) {
     std::printf("{\"ok\":false,\"code\":0,\"message\":%s}\n", JsonText(message).c_str());
   } else {
-    std::fprintf(stderr, "pesolan: %s%s\n", message.c_str(), status == 2 ? " (pesolan --help shows the usage)" : "");
+    std::fprintf(stderr, "pesolan: %s%s\n", Escaped(message).c_str(), status == 2 ? " (pesolan --help shows the usage)" : "");
   }
   return status;
 }
@@ -78,6 +93,15 @@ bool LocaleExists(const std::string& name) {
   if (l != static_cast<locale_t>(nullptr)) freelocale(l);
 #endif
   return l != nullptr;
+}
+
+// Standard output that takes nothing (a full disk, /dev/full) is a
+// failure, said once: the output it kept fails again at exit.
+int OutputFailed() {
+  static bool said = false;
+  if (!said) std::fprintf(stderr, "pesolan: cannot write the output: %s\n", std::strerror(errno));
+  said = true;
+  return 1;
 }
 
 int Document(Session& s, const char16_t* method, const char* key) {
@@ -96,7 +120,7 @@ int Weight(Session& s) {
   if (!refused.empty()) return Error(s.o_, 2, refused);
   const CallResult opened = s.Call(u"Open", {Arg::Empty()});
   if (!opened.ok()) return s.ReportError();
-  const std::u16string id = opened.argTexts[0];
+  std::u16string id = opened.argTexts[0];
   std::u16string message;
   if (s.LastError(&message) != 0) {
     const int status = s.ReportError();
@@ -115,10 +139,23 @@ int Weight(Session& s) {
     } else if (r.ok()) {
       std::printf("%s%s%s%s\n", Number(r.args[1].dblVal).c_str(), symbol.empty() ? "" : " ", symbol.c_str(),
                   stable ? "" : " unstable");
+    } else if (s.o_.watch && s.ChannelClosed()) {
+      // A scale switched off and on again: the watch opens its channel anew.
+      const Session::Failure failure = s.LastFailure();
+      s.Call(u"Close", {Arg::Text(id)});
+      const CallResult again = s.Call(u"Open", {Arg::Empty()});
+      std::u16string ignored;
+      const bool reopened = again.ok() && s.LastError(&ignored) == 0;
+      if (again.ok()) id = again.argTexts[0];
+      s.Report(failure, reopened ? ",\"reopened\":true" : ",\"reopened\":false");
+      if (!s.o_.json) {
+        std::printf("%s\n", reopened ? "the channel had closed: opened it again" : "the channel had closed: it does not open yet");
+      }
     } else {
-      status = s.ReportError();
+      s.ReportError();
     }
-    std::fflush(stdout);
+    status = r.ok() ? 0 : 1;
+    if (std::fflush(stdout) != 0) return OutputFailed();
     if (!s.o_.watch || (s.o_.count > 0 && n + 1 >= s.o_.count)) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(s.o_.intervalMs));
   }
@@ -131,11 +168,7 @@ int Test(Session& s) {
   if (!refused.empty()) return Error(s.o_, 2, refused);
   const CallResult r = s.Call(u"DeviceTest", {Arg::Empty(), Arg::Empty()});
   const std::u16string report = r.argTexts.empty() ? std::u16string() : r.argTexts[0];
-  if (!r.ok()) {
-    // The report is the driver's message; the number and cause come with it.
-    if (!s.o_.json) std::printf("%s\n", Utf8(report).c_str());
-    return s.ReportError();
-  }
+  if (!r.ok()) return s.ReportError();  // the report is the driver's message, which this gives with its number
   if (s.o_.json) {
     std::printf("{\"ok\":true,\"report\":%s}\n", JsonString(report).c_str());
   } else {
@@ -202,21 +235,35 @@ int Run(Library& lib, const Options& o) {
   return Test(s);
 }
 
+// --json, for a signal handler: every outcome is one JSON object.
+volatile std::sig_atomic_t g_json = 0;
+
 // Ctrl+C ends the program at once, also in the middle of a reading, with
-// the status shells give an interrupted program; SIGTERM and a closed
-// output pipe end it as they always did. None leaves the trace's temporary
-// file behind.
+// the status shells give an interrupted program (with --json, after an
+// object that says so); SIGTERM, a hang-up (an SSH session dropped) and a
+// closed output pipe end it as they always did. None leaves the trace's
+// temporary file behind.
 void OnSignal(int sig) {
   RemoveTraceFileNow();
-  if (sig == SIGINT) std::_Exit(130);
+  if (sig == SIGINT) {
+    static const char kInterrupted[] = "{\"ok\":false,\"code\":0,\"message\":\"interrupted\"}\n";
+#if defined(_WIN32)
+    if (g_json != 0) std::fputs(kInterrupted, stdout), std::fflush(stdout);
+#else
+    if (g_json != 0) (void)!write(1, kInterrupted, sizeof kInterrupted - 1);
+#endif
+    std::_Exit(130);
+  }
   std::signal(sig, SIG_DFL);
   std::raise(sig);
 }
 
-void HandleSignals() {
+void HandleSignals(const Options& o) {
+  g_json = o.json ? 1 : 0;
   std::signal(SIGINT, OnSignal);
   std::signal(SIGTERM, OnSignal);
 #if !defined(_WIN32)
+  std::signal(SIGHUP, OnSignal);
   std::signal(SIGPIPE, OnSignal);
 #endif
 }
@@ -258,9 +305,14 @@ int main(int argc, char** argv) {
   if (!wrong.empty()) return Error(o, 2, wrong);
   const std::string path = o.lib.empty() ? DefaultLibrary() : o.lib;
   if (o.version) return Version(o, path);
-  if (o.command == "ports") return Ports(o);
-  HandleSignals();
+  if (o.command == "ports") {
+    const int status = Ports(o);
+    return std::fflush(stdout) != 0 || std::ferror(stdout) ? OutputFailed() : status;
+  }
+  HandleSignals(o);
   Library lib(path);
   if (!lib.ok()) return Error(o, 3, lib.error());
-  return Run(lib, o);
+  const int status = Run(lib, o);
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) return OutputFailed();
+  return status;
 }

@@ -39,11 +39,24 @@ std::string Holders(int com) {
   return os::SerialPortHolders(com, text, sizeof text) ? text : "";
 }
 
-std::string GroupHint(const struct stat& node) {
+// What would let the user open the node. A group that may read and write
+// it is the one to join; otherwise no group helps (and root's is never the
+// answer), and a udev rule must give the node one.
+std::string PermissionHint(const std::string& device, const struct stat& node) {
+  char mode[8];
+  std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(node.st_mode & 07777));
   const group* g = getgrgid(node.st_gid);
   const std::string name = g != nullptr ? g->gr_name : std::to_string(node.st_gid);
-  return "the node belongs to group '" + name + "': add the user to it (usermod -aG " + name +
-         " USER) and log in again";
+  const bool groupMayUse = (node.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP) && node.st_gid != 0;
+  if (groupMayUse) {
+    return "the node belongs to group '" + name + "' (mode " + mode + "): add the user to it (usermod -aG " + name +
+           " USER) and log in again";
+  }
+  const std::string kernel = device.substr(device.find_last_of('/') + 1);
+  return std::string("the node's mode is ") + mode + " and its group '" + name +
+         "': joining a group does not help; a udev rule can give it one, such as KERNEL==\"" + kernel +
+         "\", GROUP=\"dialout\", MODE=\"0660\" in /etc/udev/rules.d/60-scale.rules, and then add the user to "
+         "group 'dialout'";
 }
 
 bool HasNoUart(int fd, const std::string& node) {
@@ -68,7 +81,7 @@ PortState Look(int com) {
     const int error = errno;
     if (error == EACCES || error == EPERM) {
       p.state = "no permission";
-      p.detail = GroupHint(node);
+      p.detail = PermissionHint(p.device, node);
     } else if (error == EBUSY) {
       p.state = "in use";
       p.detail = Holders(com);

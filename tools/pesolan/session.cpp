@@ -43,11 +43,12 @@ CallResult Session::Call(const std::u16string& method, std::vector<Arg> args) {
   return r;
 }
 
-std::string Session::Configure(const Channel& c) {
+std::string Session::Configure(const Channel& c, bool anyStability) {
+  tcp_ = c.tcp;
   std::vector<std::pair<std::u16string, Arg>> params = {
       {u"Prm_Connect", Arg::Int(c.tcp ? 1 : 0)},
       {u"Prm_Unit", Arg::Int(o_.unit)},
-      {u"Prm_NoStable", Arg::Int(o_.allowUnstable ? 1 : 0)},
+      {u"Prm_NoStable", Arg::Int(o_.allowUnstable || anyStability ? 1 : 0)},
   };
   if (c.tcp) {
     params.push_back({u"Prm_IP", Arg::Text(Utf16(c.host))});
@@ -69,7 +70,11 @@ std::string Session::Configure(const Channel& c) {
 Cause Session::CauseOf(int code) {
   const std::vector<std::string> trace = tap_.LastCall();
   const int held = HeldPort(trace);
-  return Explain(code, trace, held > 0 ? LookAtPort(held).detail : "");
+  Context c;
+  c.tcp = tcp_;
+  c.traced = o_.trace;
+  if (held > 0) c.held = LookAtPort(held).detail;
+  return Explain(code, trace, c);
 }
 
 // The trace is read only when the options leave the unit or the stability
@@ -87,17 +92,24 @@ int Session::LastError(std::u16string* message) {
   return r.result.vt == host::VT_I4 ? r.result.lVal : 0;
 }
 
-int Session::ReportError() {
-  std::u16string message;
-  const int code = LastError(&message);
-  const Cause cause = CauseOf(code);
+bool Session::ChannelClosed() { return host::ChannelClosed(tap_.LastCall()); }
+
+Session::Failure Session::LastFailure() {
+  Failure f{0, u"", {}};
+  f.code = LastError(&f.message);
+  f.cause = CauseOf(f.code);
+  return f;
+}
+
+int Session::Report(const Failure& f, const std::string& jsonExtra) {
   if (o_.json) {
-    std::printf("{\"ok\":false,\"code\":%d,\"message\":%s,\"cause\":%s,\"next\":%s}\n", code,
-                JsonString(message).c_str(), JsonText(cause.why).c_str(), JsonText(cause.next).c_str());
+    std::printf("{\"ok\":false,\"code\":%d,\"message\":%s,\"cause\":%s,\"next\":%s%s}\n", f.code,
+                JsonString(f.message).c_str(), JsonText(f.cause.why).c_str(), JsonText(f.cause.next).c_str(),
+                jsonExtra.c_str());
   } else {
-    std::printf("error %d: %s\n", code, Utf8(message).c_str());
-    if (!cause.why.empty()) std::printf("cause: %s\n", cause.why.c_str());
-    std::printf("next: %s\n", cause.next.c_str());
+    std::printf("error %d: %s\n", f.code, Utf8(f.message).c_str());
+    if (!f.cause.why.empty()) std::printf("cause: %s\n", f.cause.why.c_str());
+    std::printf("next: %s\n", f.cause.next.c_str());
   }
   return 1;
 }

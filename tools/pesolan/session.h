@@ -36,9 +36,9 @@ class Session {
 
   // Calls a driver method, noting where its trace begins and ends.
   CallResult Call(const std::u16string& method, std::vector<Arg> args);
-  // Sets the channel and the options' reading parameters; a message when
-  // the driver refused one.
-  std::string Configure(const Channel& c);
+  // Sets the channel and the options' reading parameters (unstable weights
+  // taken too when anyStability); a message when the driver refused one.
+  std::string Configure(const Channel& c, bool anyStability = false);
   // Why the last call failed, as far as its trace tells.
   Cause CauseOf(int code);
   // The lines of the last call's trace.
@@ -47,12 +47,26 @@ class Session {
   void Describe(std::string* symbol, bool* stable);
   // The driver's last error number and message.
   int LastError(std::u16string* message);
-  // The driver's number and message, then the cause and the next step; 1.
-  int ReportError();
+  // The failure of the last call: the driver's number and message, and the
+  // cause its trace tells.
+  struct Failure {
+    int code;
+    std::u16string message;
+    Cause cause;
+  };
+  Failure LastFailure();
+  // The number and message, then the cause and the next step; 1. jsonExtra:
+  // fields the JSON object carries besides (",\"name\":value").
+  int Report(const Failure& f, const std::string& jsonExtra = "");
+  int ReportError() { return Report(LastFailure()); }
+  // The last call failed because the device's channel had closed (the scale
+  // hung up, or was switched off).
+  bool ChannelClosed();
 
   const Options& o_;
 
  private:
+  bool tcp_ = false;  // the channel last configured
   TraceTap tap_;
   MemoryManager memory_;
   Connection connection_;

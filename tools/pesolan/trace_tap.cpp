@@ -1,5 +1,7 @@
 #include "trace_tap.h"
 
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -10,6 +12,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
+
+#include "utf.h"
 
 namespace host {
 namespace {
@@ -38,6 +42,34 @@ void PointTraceAt(const std::string& path) {
   SetEnvironmentVariableA("PESOLAN_TRACE", path.c_str());
 #else
   setenv("PESOLAN_TRACE", path.c_str(), 1);
+#endif
+}
+
+// Why the library could not write the trace file at path, as it opens it
+// (a regular file, never through a link, made when missing); empty when it
+// could.
+std::string TraceFileProblem(const std::string& path) {
+#if defined(_WIN32)
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES &&
+      (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE | FILE_ATTRIBUTE_REPARSE_POINT)))
+    return "it is no regular file";
+  FILE* f = std::fopen(path.c_str(), "ab");
+  if (f == nullptr) return std::strerror(errno);
+  std::fclose(f);
+  return "";
+#else
+  // Asked without opening it: the file is read only when a call needs it.
+  struct stat st{};
+  if (lstat(path.c_str(), &st) == 0) {
+    if (S_ISLNK(st.st_mode)) return "it is a link";
+    if (!S_ISREG(st.st_mode)) return "it is no regular file";
+    return access(path.c_str(), W_OK) == 0 ? "" : std::strerror(errno);
+  }
+  const size_t slash = path.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  if (access(folder.c_str(), W_OK | X_OK) != 0) return std::string("its folder: ") + std::strerror(errno);
+  return "";
 #endif
 }
 
@@ -88,8 +120,15 @@ void RemoveTraceFileNow() {
 TraceTap::TraceTap(bool echo) : echo_(echo) {
   const char* named = std::getenv("PESOLAN_TRACE");
   if (named != nullptr && named[0] != '\0') {
-    path_ = named;
-    return;
+    const std::string problem = TraceFileProblem(named);
+    if (problem.empty()) {
+      path_ = named;
+      return;
+    }
+    // The trace is how pesolan knows the unit and the cause: it keeps one
+    // of its own rather than go without.
+    std::fprintf(stderr, "pesolan: PESOLAN_TRACE is ignored: %s cannot take the trace (%s)\n",
+                 Escaped(named).c_str(), problem.c_str());
   }
   path_ = MakeTraceFile();
   if (path_.empty()) return;
@@ -147,8 +186,9 @@ std::vector<std::string> TraceTap::Read(long from, long to) const {
   if (std::fseek(f, from, SEEK_SET) == 0) {
     char line[1024];
     while (std::ftell(f) < to && std::fgets(line, sizeof line, f) != nullptr) {
-      lines.push_back(WithoutDateAndTime(line));
-      if (!lines.back().empty() && lines.back().back() == '\n') lines.back().pop_back();
+      std::string text = WithoutDateAndTime(line);
+      if (!text.empty() && text.back() == '\n') text.pop_back();
+      lines.push_back(ShownCp1251(text));
     }
   }
   std::fclose(f);

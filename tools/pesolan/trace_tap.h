@@ -15,8 +15,10 @@ void RemoveTraceFileNow();
 class TraceTap {
  public:
   // Follows the file that PESOLAN_TRACE already names (from its present
-  // end, and only while it is a regular file); when it names none, makes a
-  // file of its own and points PESOLAN_TRACE at it. echo: --trace.
+  // end, and only while it is a regular file); when it names none, or one
+  // the library could not write (a link, a missing folder; said on
+  // stderr), makes a file of its own and points PESOLAN_TRACE at it.
+  // echo: --trace.
   explicit TraceTap(bool echo);
   // Removes a file of its own.
   ~TraceTap();

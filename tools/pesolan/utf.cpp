@@ -23,7 +23,44 @@ void Append(std::string& out, char32_t c) {
   }
 }
 
+// Windows-1251 from 0x80 to 0xBF; 0x98 is unassigned. From 0xC0 the
+// letters А..я follow in order.
+const char16_t kCp1251High[64] = {
+    0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021, 0x20AC, 0x2030, 0x0409, 0x2039, 0x040A,
+    0x040C, 0x040B, 0x040F, 0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0xFFFD, 0x2122,
+    0x0459, 0x203A, 0x045A, 0x045C, 0x045B, 0x045F, 0x00A0, 0x040E, 0x045E, 0x0408, 0x00A4, 0x0490, 0x00A6,
+    0x00A7, 0x0401, 0x00A9, 0x0404, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x0407, 0x00B0, 0x00B1, 0x0406, 0x0456,
+    0x0491, 0x00B5, 0x00B6, 0x00B7, 0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457};
+
 }  // namespace
+
+std::string Escaped(const std::string& utf8) {
+  std::string out;
+  for (size_t i = 0; i < utf8.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(utf8[i]);
+    const bool c1 = c == 0xC2 && i + 1 < utf8.size() && (static_cast<unsigned char>(utf8[i + 1]) & 0xE0) == 0x80;
+    if (c >= 0x20 && c != 0x7F && !c1) {
+      out += static_cast<char>(c);
+      continue;
+    }
+    char escape[8];
+    std::snprintf(escape, sizeof escape, "\\x%02x", c1 ? static_cast<unsigned char>(utf8[++i]) : c);
+    out += escape;
+  }
+  return out;
+}
+
+std::string ShownCp1251(const std::string& text) {
+  std::string utf8;
+  for (const unsigned char c : text) {
+    if (c < 0x80) {
+      utf8 += static_cast<char>(c);
+    } else {
+      Append(utf8, c >= 0xC0 ? static_cast<char32_t>(0x0410 + (c - 0xC0)) : kCp1251High[c - 0x80]);
+    }
+  }
+  return Escaped(utf8);
+}
 
 std::string Utf8(const std::u16string& text) {
   std::string out;

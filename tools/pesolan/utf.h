@@ -9,5 +9,11 @@ std::string Utf8(const std::u16string& text);
 std::u16string Utf16(const std::string& text);
 // A JSON string literal of text, quotes included.
 std::string JsonString(const std::u16string& text);
+// UTF-8 text as a terminal may show it: control characters (C0, DEL and
+// C1) as \xNN, so that none is obeyed.
+std::string Escaped(const std::string& utf8);
+// Windows-1251 text (the library's trace, what the platform gave it) in
+// UTF-8, escaped as above.
+std::string ShownCp1251(const std::string& text);
 
 }  // namespace host

@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace sim::io {
 namespace {
@@ -36,7 +37,7 @@ Fd Listen(const std::string& host, int port, int* bound) {
   addr.sin_port = htons(static_cast<uint16_t>(port));
   if (inet_pton(AF_INET, host.c_str(), &addr.sin_addr) != 1 ||
       bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(s, 512) != 0) {
-    std::perror("scale-sim: tcp");
+    std::fprintf(stderr, "scale-sim: cannot listen on %s:%d: %s\n", host.c_str(), port, std::strerror(errno));
     close(s);
     return kNoFd;
   }

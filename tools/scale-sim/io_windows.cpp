@@ -25,7 +25,7 @@ Fd Listen(const std::string& host, int port, int* bound) {
   addr.sin_port = htons(static_cast<u_short>(port));
   if (s == INVALID_SOCKET || inet_pton(AF_INET, host.c_str(), &addr.sin_addr) != 1 ||
       bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(s, 512) != 0) {
-    std::fprintf(stderr, "scale-sim: tcp: error %d\n", WSAGetLastError());
+    std::fprintf(stderr, "scale-sim: cannot listen on %s:%d: error %d\n", host.c_str(), port, WSAGetLastError());
     return kNoFd;
   }
   int len = sizeof addr;

@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -114,14 +116,43 @@ std::string Range(const std::string& option, long long lo, long long hi) {
   return option + " needs a whole number from " + std::to_string(lo) + " to " + std::to_string(hi);
 }
 
+// Four decimal numbers from 0 to 255: the address to listen on.
+bool Ipv4(const std::string& host) {
+  std::istringstream parts(host);
+  int count = 0;
+  for (std::string part; std::getline(parts, part, '.'); ++count) {
+    int n = 0;
+    if (part.size() > 3 || !Number(part, 0, 255, &n) || part[0] == '-') return false;
+  }
+  return count == 4 && host.back() != '.';
+}
+
+bool Known(const std::string& option) {
+  static const char* const kOptions[] = {
+      "--help", "-h", "--tcp", "--pty", "--reset-on-request", "--flood", "--control", "--wire-speed", "--host",
+      "--mode", "--weight", "--unit", "--unstable", "--line", "--attach", "--unread", "--interval", "--drip",
+      "--reply-bytes", "--stop-after", "--disconnect-after", "--lifetime", "--received", "--sent", "--enq-reply"};
+  for (const char* known : kOptions) {
+    if (option == known) return true;
+  }
+  return false;
+}
+
 // Empty, or what is wrong with the arguments in one line.
 std::string ParseArgs(int argc, char** argv, Options* o, bool* help) {
   constexpr long long kMany = 1000000000;
+  std::set<std::string> given;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     const bool hasValue = i + 1 < argc;
     const std::string v = hasValue ? argv[i + 1] : "";
     auto take = [&] { ++i; return v; };
+    if (a.compare(0, 1, "-") == 0 && !Known(a)) return "unknown option '" + a + "'";
+    // Each option says one thing: only --line adds a line each time.
+    if (a != "--line" && !given.insert(a == "--stop-after" ? "--disconnect-after" : a).second) {
+      return a == "--stop-after" || a == "--disconnect-after" ? "give --stop-after or --disconnect-after once"
+                                                               : a + " is given twice";
+    }
     if (a == "--help" || a == "-h") {
       *help = true;
     } else if (a == "--tcp") {
@@ -141,7 +172,9 @@ std::string ParseArgs(int argc, char** argv, Options* o, bool* help) {
       return "unexpected argument '" + a + "'";
     } else if (!hasValue) {
       return a + " needs a value";
-    } else if (a == "--host") o->host = take();
+    } else if (a == "--host") {
+      if (!Ipv4(o->host = take())) return "--host '" + o->host + "' is no IPv4 address (four numbers from 0 to 255)";
+    }
     else if (a == "--mode") { if (!ParseMode(take(), o)) return "--mode is stream, request, silent, junk-short or junk-long"; }
     else if (a == "--weight") {
       const std::string problem = sim::WeightProblem(o->scale.weight = take());
@@ -172,8 +205,6 @@ std::string ParseArgs(int argc, char** argv, Options* o, bool* help) {
       else if (r == "nak") o->scale.enqReply = sim::EnqReply::Nak;
       else if (r == "none") o->scale.enqReply = sim::EnqReply::None;
       else return "--enq-reply is ack, nak or none";
-    } else {
-      return "unknown option '" + a + "'";
     }
   }
   if (!o->tcp && !o->pty && o->attach.empty()) o->tcp = true;

@@ -1,0 +1,32 @@
+#include "support/programs.h"
+
+#include <sys/wait.h>
+
+#include <cstdio>
+
+namespace testing_support {
+namespace {
+
+Outcome Run(const std::string& command) {
+  Outcome r;
+  FILE* p = popen(command.c_str(), "r");
+  if (p == nullptr) return r;
+  for (char line[512]; std::fgets(line, sizeof line, p) != nullptr;) r.out += line;
+  const int status = pclose(p);
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return r;
+}
+
+}  // namespace
+
+Outcome Pesolan(const std::string& args, const std::string& redirect, const std::string& env) {
+  return Run(env + " " + PESOLAN_PATH + " --lib " + PESOLAN_LIBRARY_PATH + " " + args + " " + redirect);
+}
+
+Outcome ScaleSim(const std::string& args, const std::string& redirect) {
+  return Run(std::string(SCALE_SIM_PATH) + " " + args + " " + redirect);
+}
+
+std::string Tcp(const SimProcess& sim) { return "--tcp 127.0.0.1:" + std::to_string(sim.port()); }
+
+}  // namespace testing_support

@@ -1,0 +1,24 @@
+#pragma once
+// The project's programs run as a person or a script runs them: pesolan
+// with the library under test, and scale-sim.
+
+#include <string>
+
+#include "support/sim_process.h"
+
+namespace testing_support {
+
+struct Outcome {
+  int status = -1;
+  std::string out;
+};
+
+// Runs pesolan with args (and environment variables env); out is stdout and
+// stderr together, or what the redirection given instead makes of them.
+Outcome Pesolan(const std::string& args, const std::string& redirect = "2>&1", const std::string& env = "");
+Outcome ScaleSim(const std::string& args, const std::string& redirect = "2>&1");
+
+// "--tcp 127.0.0.1:PORT" for a scale-sim serving TCP.
+std::string Tcp(const SimProcess& sim);
+
+}  // namespace testing_support
