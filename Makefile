@@ -90,7 +90,7 @@ X86_SUITES := $(addprefix $(X86)/tests/,core_unit_tests channel_timing_tests cor
   soak_tests concurrency_tests)
 VM_FILES = $(CURDIR)/$(BUILD)/tests/uart_tests $(CURDIR)/$(BUILD)/libPesolan.so $(CURDIR)/$(BUILD)/tools/pesolan \
   $(X86_SUITES) $(X86)/libPesolan.so $(addprefix $(X86)/tools/,pesolan scale-sim scale-sim-broker) \
-  $(CURDIR)/tests/private-dev.sh $(CURDIR)/tools/test-rig/suites.sh
+  $(CURDIR)/tests/private-dev.sh $(CURDIR)/tools/test-rig/suites.sh $(CURDIR)/README.md $(CURDIR)/docs/ru/README.md
 VM_RUN = tools/test-rig/run.sh $(VM)/initramfs.gz $$(tools/test-rig/kernel.sh $(VM)) $(BUILD)/tools
 vm: deps-test build linux-x86
 	tools/test-rig/kernel.sh $(VM) >/dev/null
