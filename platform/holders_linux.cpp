@@ -44,7 +44,20 @@ bool Holds(const char* pid, dev_t device, bool* master) {
   return holds;
 }
 
-// "NAME (pid N)", the name escaped where it is not printable ASCII.
+// How many bytes at s form one printable UTF-8 character beyond ASCII (a
+// C1 control is none); 0 when they form none.
+int PrintableUtf8(const unsigned char* s) {
+  const int length = s[0] >= 0xF0 && s[0] <= 0xF4 ? 4 : s[0] >= 0xE0 ? 3 : s[0] >= 0xC2 ? 2 : 0;
+  for (int i = 1; i < length; ++i) {
+    if ((s[i] & 0xC0) != 0x80) return 0;
+  }
+  const bool overlong = (s[0] == 0xE0 && s[1] < 0xA0) || (s[0] == 0xF0 && s[1] < 0x90) || (s[0] == 0xF4 && s[1] >= 0x90);
+  const bool c1 = s[0] == 0xC2 && s[1] < 0xA0;
+  return overlong || c1 ? 0 : length;
+}
+
+// "NAME (pid N)", the name as the process gave it (UTF-8) but with control
+// characters, backslashes and bytes that are no UTF-8 escaped as \xNN.
 void Describe(const char* pid, char* text, std::size_t size) {
   char path[320], name[64] = "?";
   std::snprintf(path, sizeof path, "/proc/%s/comm", pid);
@@ -56,8 +69,15 @@ void Describe(const char* pid, char* text, std::size_t size) {
   char shown[256] = "";
   for (const char* c = name; *c != '\0' && std::strlen(shown) + 5 < sizeof shown; ++c) {
     const unsigned char u = static_cast<unsigned char>(*c);
+    const int letter = u >= 0x80 ? PrintableUtf8(reinterpret_cast<const unsigned char*>(c)) : 0;
     char one[8];
-    std::snprintf(one, sizeof one, u >= 0x20 && u < 0x7F && u != '\\' ? "%c" : "\\x%02x", u);
+    if (letter > 0) {
+      std::memcpy(one, c, static_cast<std::size_t>(letter));
+      one[letter] = '\0';
+      c += letter - 1;
+    } else {
+      std::snprintf(one, sizeof one, u >= 0x20 && u < 0x7F && u != '\\' ? "%c" : "\\x%02x", u);
+    }
     std::strcat(shown, one);
   }
   std::snprintf(text, size, "%s (pid %s)", shown, pid);

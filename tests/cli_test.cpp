@@ -554,15 +554,17 @@ TEST(CliPorts, EveryHolderCountsAndItsNameIsShownEscaped) {
   ASSERT_TRUE(placed.ok());
   char ownName[32] = {};
   prctl(PR_GET_NAME, ownName);
-  prctl(PR_SET_NAME, "\x1b]0;owned\x07");
+  prctl(PR_SET_NAME, "весы\x1b]0;x\x07");
   const int holder = open("/dev/ttyUSB0", O_RDWR | O_NOCTTY);
   const Outcome r = Pesolan("ports");
+  const Outcome refused = Pesolan("weight --com 65");  // the name, through the library's trace
   close(holder);
   prctl(PR_SET_NAME, ownName);
   ASSERT_GE(holder, 0);
-  const std::string self = "(pid " + std::to_string(getpid()) + ")";
-  EXPECT_NE(PortLine(r.out, 65).find("in use: \\x1b]0;owned\\x07 " + self), std::string::npos) << r.out;
-  EXPECT_EQ(r.out.find('\x1b'), std::string::npos) << "no escape sequence reaches the terminal";
+  const std::string shown = "весы\\x1b]0;x\\x07 (pid " + std::to_string(getpid()) + ")";
+  EXPECT_NE(PortLine(r.out, 65).find("in use: " + shown), std::string::npos) << r.out;
+  EXPECT_NE(refused.out.find("held by another program: " + shown), std::string::npos) << refused.out;
+  EXPECT_EQ((r.out + refused.out).find('\x1b'), std::string::npos) << "no escape sequence reaches the terminal";
 }
 
 // ---- find ---------------------------------------------------------------------

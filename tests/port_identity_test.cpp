@@ -12,6 +12,7 @@
 #include <string>
 
 #include "port_identity.h"
+#include "utf.h"
 
 namespace {
 
@@ -71,10 +72,10 @@ TEST_F(FakeSysfs, AUsbAdapterIsNamedByItsIdsMakerProductSerialAndByIdLink) {
   EXPECT_EQ(id.vendorId, "0403");
   EXPECT_EQ(id.productId, "6001");
   EXPECT_EQ(id.byId, "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
-  EXPECT_EQ(id.Text(), "USB 0403:6001 FTDI FT232R USB UART[2J, serial A50285BI") << "no escape reaches the terminal";
+  EXPECT_EQ(id.Text(), "USB 0403:6001 FTDI FT232R USB UART\\x1b[2J, serial A50285BI") << "no escape reaches the terminal";
   EXPECT_EQ(id.Json(),
             ",\"identity\":{\"kind\":\"usb\",\"vendorId\":\"0403\",\"productId\":\"6001\",\"manufacturer\":\"FTDI\","
-            "\"product\":\"FT232R USB UART[2J\",\"serial\":\"A50285BI\","
+            "\"product\":\"FT232R USB UART\\\\x1b[2J\",\"serial\":\"A50285BI\","
             "\"byId\":\"usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0\"}");
 }
 
@@ -84,6 +85,16 @@ TEST_F(FakeSysfs, ABuiltInPortIsNamedByItsUartAndAnUnknownOneByNothing) {
   const host::PortIdentity none = Identify("/dev/ttyACM0");
   EXPECT_EQ(none.Text(), "");
   EXPECT_EQ(none.Json(), "") << "nothing said of a port the system tells nothing of";
+}
+
+// Texts from devices, other processes and the library's trace, as the
+// terminal gets them: letters whatever their alphabet, controls escaped.
+TEST(TerminalText, ControlsAreEscapedAndTheTracesWindows1251BecomesUtf8) {
+  EXPECT_EQ(host::Escaped("Весы \x1b]0;x\x07 \xc2\x9b" "2J\x7f"), "Весы \\x1b]0;x\\x07 \\x9b2J\\x7f");
+  EXPECT_EQ(host::ShownTraceLine("cannot connect to \xe2\xe5\xf1\xfb:4000 \xb9\x01"),
+            "cannot connect to весы:4000 №\\x01");
+  EXPECT_EQ(host::ShownTraceLine("held by another program: весы\x1b (pid 7)"),
+            "held by another program: весы\\x1b (pid 7)") << "a process's name in UTF-8";
 }
 
 }  // namespace

@@ -13,24 +13,23 @@
 #include <cstring>
 
 #include "port_identity.h"
+#include "utf.h"
 
 namespace host {
 namespace {
 
-// The first line of a sysfs file, without its line end and with anything
-// but printable ASCII left out (it is printed on a terminal); "" when none.
+// The first line of a sysfs file, without its line end and with control
+// characters escaped (a device names itself, and it is printed on a
+// terminal); "" when none.
 std::string Attribute(const std::string& path) {
   FILE* f = std::fopen(path.c_str(), "r");
   if (f == nullptr) return "";
   char line[256] = {};
   if (std::fgets(line, sizeof line, f) == nullptr) line[0] = '\0';
   std::fclose(f);
-  std::string text;
-  for (const unsigned char c : std::string(line)) {
-    if (c >= 0x20 && c < 0x7F) text += static_cast<char>(c);
-  }
-  while (!text.empty() && text.back() == ' ') text.pop_back();
-  return text;
+  std::string text = line;
+  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+  return Escaped(text);
 }
 
 std::string RealPath(const std::string& path) {

@@ -188,7 +188,7 @@ std::vector<std::string> TraceTap::Read(long from, long to) const {
     while (std::ftell(f) < to && std::fgets(line, sizeof line, f) != nullptr) {
       std::string text = WithoutDateAndTime(line);
       if (!text.empty() && text.back() == '\n') text.pop_back();
-      lines.push_back(ShownCp1251(text));
+      lines.push_back(ShownTraceLine(text));
     }
   }
   std::fclose(f);

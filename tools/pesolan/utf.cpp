@@ -32,6 +32,19 @@ const char16_t kCp1251High[64] = {
     0x00A7, 0x0401, 0x00A9, 0x0404, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x0407, 0x00B0, 0x00B1, 0x0406, 0x0456,
     0x0491, 0x00B5, 0x00B6, 0x00B7, 0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457};
 
+bool ValidUtf8(const std::string& text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    const unsigned char b = static_cast<unsigned char>(text[i]);
+    const size_t extra = b < 0x80 ? 0 : b >= 0xF0 && b <= 0xF4 ? 3 : b >= 0xE0 ? 2 : b >= 0xC2 ? 1 : 4;
+    if (extra == 4 || (extra > 0 && i + extra >= text.size())) return false;
+    for (size_t k = 1; k <= extra; ++k) {
+      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
+    }
+    i += extra;
+  }
+  return true;
+}
+
 }  // namespace
 
 std::string Escaped(const std::string& utf8) {
@@ -48,6 +61,13 @@ std::string Escaped(const std::string& utf8) {
     out += escape;
   }
   return out;
+}
+
+std::string ShownTraceLine(const std::string& line) {
+  // Names of other processes come as they gave them, in UTF-8; texts from
+  // the platform in Windows-1251. Russian in Windows-1251 is almost never
+  // valid UTF-8.
+  return ValidUtf8(line) ? Escaped(line) : ShownCp1251(line);
 }
 
 std::string ShownCp1251(const std::string& text) {

@@ -12,8 +12,11 @@ std::string JsonString(const std::u16string& text);
 // UTF-8 text as a terminal may show it: control characters (C0, DEL and
 // C1) as \xNN, so that none is obeyed.
 std::string Escaped(const std::string& utf8);
-// Windows-1251 text (the library's trace, what the platform gave it) in
-// UTF-8, escaped as above.
+// Windows-1251 text (what the platform gave the library) in UTF-8,
+// escaped as above.
 std::string ShownCp1251(const std::string& text);
+// A line of the library's trace for the terminal: UTF-8 when it is that
+// (the names of other processes), else Windows-1251; escaped as above.
+std::string ShownTraceLine(const std::string& line);
 
 }  // namespace host
