@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <malloc.h>
 
 #include <memory>
@@ -15,6 +14,7 @@
 #include "support/addin_fixture.h"
 #include "support/devices.h"
 #include "support/sim_process.h"
+#include "support/text.h"
 
 using namespace testing_support;
 
@@ -22,15 +22,6 @@ namespace {
 
 constexpr int kCycles = 1000;
 constexpr int kWarmUp = 20;
-
-int OpenDescriptors() {
-  int n = 0;
-  if (DIR* d = opendir("/proc/self/fd")) {
-    while (readdir(d) != nullptr) ++n;
-    closedir(d);
-  }
-  return n;
-}
 
 size_t HeapInUse() { return mallinfo2().uordblks; }
 
@@ -47,7 +38,7 @@ struct Usage {
   int descriptors;
 };
 
-Usage Now() { return {HeapInUse(), OpenDescriptors()}; }
+Usage Now() { return {HeapInUse(), testing_support::OpenDescriptors()}; }
 
 // Runs cycle a few times to warm up, then kCycles times, and checks that
 // neither the heap nor the open descriptors grew.

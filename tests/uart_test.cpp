@@ -18,7 +18,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <dirent.h>
 #include <future>
 #include <memory>
 #include <string>
@@ -73,15 +72,6 @@ std::unique_ptr<SimProcess> ScaleOn(const PortKind& port, std::vector<std::strin
 bool Machine(const std::string& json) {
   std::string answer;
   return scale_sim::AskBroker("qmp " + json, &answer) && answer == "ok";
-}
-
-int OpenDescriptors() {
-  int n = 0;
-  if (DIR* d = opendir("/proc/self/fd")) {
-    while (readdir(d) != nullptr) ++n;
-    closedir(d);
-  }
-  return n;
 }
 
 // Waits for a node to go or to come; a node that came is left as udev
@@ -299,7 +289,7 @@ TEST(RealPorts, AnAdapterPulledOutEndsTheCallsAndIsReadAgainWhenBack) {
   for (const std::string when : {"stream", "request", "between"}) {
     // Dripped slowly, so that the reading is still under way.
     const auto sim = ScaleOn(kUsb, {"--mode", when == "request" ? "request" : "stream", "--drip", "20"});
-    const int descriptors = OpenDescriptors();
+    const int descriptors = testing_support::OpenDescriptors();
     addin.UseSerial(kUsb.com, 3);
     const std::u16string id = addin.Open();
     ASSERT_EQ(addin.LastError(), 0) << when;
@@ -321,7 +311,7 @@ TEST(RealPorts, AnAdapterPulledOutEndsTheCallsAndIsReadAgainWhenBack) {
     EXPECT_TRUE(code == 0 || code == 104 || code == 106) << when << ": " << code;
     EXPECT_FALSE(addin.Weight(id, &weight)) << when << ": the adapter is gone";
     EXPECT_TRUE(addin.Close(id));
-    EXPECT_EQ(OpenDescriptors(), descriptors) << when;
+    EXPECT_EQ(testing_support::OpenDescriptors(), descriptors) << when;
     ASSERT_TRUE(Machine(plug)) << when;
     ASSERT_TRUE(WaitFor(kUsb.node, true)) << when;
     const TraceCapture trace;

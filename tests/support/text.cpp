@@ -8,6 +8,7 @@
 #include <sstream>
 
 #if !defined(_WIN32)
+#include <dirent.h>
 #include <unistd.h>
 #endif
 
@@ -38,6 +39,15 @@ std::string Cp1251ToUtf8(const std::string& text) {
 }
 
 #if !defined(_WIN32)
+int OpenDescriptors() {
+  int n = 0;
+  if (DIR* d = opendir("/proc/self/fd")) {
+    while (readdir(d) != nullptr) ++n;
+    closedir(d);
+  }
+  return n;
+}
+
 TraceCapture::TraceCapture() {
   char path[] = "/tmp/pesolan-test-trace.XXXXXX";
   const int fd = mkstemp(path);

@@ -39,6 +39,10 @@ class ScopedLocale {
 constexpr const char* kCommaLocale = "ru_RU.UTF-8";
 
 #if !defined(_WIN32)
+// The entries of /proc/self/fd: what a test compares before and after, to
+// see that nothing was left open.
+int OpenDescriptors();
+
 // The driver's trace (PESOLAN_TRACE) into a file of its own while the
 // object lives, so that a test asserts the way a reading took rather than
 // telling ways apart by the clock. The variable is the process's: one
