@@ -8,11 +8,11 @@
 #include "platform/os_linux.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -162,8 +162,11 @@ Socket TcpConnect(const uint8_t address[4], uint16_t port, uint32_t ms, char* wh
   }
   int error = connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0 ? 0 : errno;
   if (error == EINPROGRESS) error = AwaitConnect(fd, ms);
-  // The channel's reads and writes are made on a blocking socket.
-  if (error == 0 && fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) error = errno;
+  // The channel's reads and writes are made on a blocking socket. FIONBIO
+  // rather than fcntl: on i386 fcntl's default version is GLIBC_2.28, newer
+  // than the systems the library loads on.
+  int blocking = 0;
+  if (error == 0 && ioctl(fd, FIONBIO, &blocking) != 0) error = errno;
   if (error != 0) {
     if (error == ETIMEDOUT) {
       std::snprintf(why, whySize, "timed out after %u ms", static_cast<unsigned>(ms));
