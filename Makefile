@@ -9,7 +9,7 @@
 
 BUILD := build/linux
 
-.PHONY: all build demo test test-asan test-tsan test-x86 test-uart vm abi-check fuzz bench soak windows linux-x86 dist deps-build deps-test clean
+.PHONY: all build demo test test-asan test-tsan test-x86 test-uart test-machine vm abi-check fuzz bench soak windows linux-x86 dist deps-build deps-test clean
 
 FUZZ_SECONDS ?= 60
 SECONDS ?= 600
@@ -52,8 +52,7 @@ test: deps-test build windows linux-x86
 	tests/private-dev.sh $(BUILD)/tools/pesolan-soak --seconds 60 --seed $(TEST_SEED) --json build/soak.json
 	$(MAKE) --no-print-directory test-asan
 	$(MAKE) --no-print-directory test-tsan
-	$(MAKE) --no-print-directory test-uart
-	$(MAKE) --no-print-directory test-x86
+	$(MAKE) --no-print-directory test-machine
 	tools/run-fuzzers.sh 10
 	tests/windows-static-checks.sh build/windows-x64/Pesolan.dll build/windows-x86/Pesolan.dll
 	tests/wine-tests.sh build/windows-x64 $(BUILD)/tools
@@ -86,10 +85,12 @@ test-tsan: deps-test
 # initramfs that holds the tests at their paths in this tree.
 VM := build/vm
 X86 := $(CURDIR)/build/linux-x86
-X86_SUITES := $(addprefix $(X86)/tests/,core_unit_tests channel_timing_tests core_channel_tests addin_tests \
-  soak_tests concurrency_tests)
+X86_SUITES := $(addprefix $(X86)/tests/,core_unit_tests channel_timing_tests core_channel_tests soak_tests \
+  concurrency_tests)
+# The longest of them, run as two halves at once.
+X86_LONG := $(X86)/tests/addin_tests
 VM_FILES = $(CURDIR)/$(BUILD)/tests/uart_tests $(CURDIR)/$(BUILD)/libPesolan.so $(CURDIR)/$(BUILD)/tools/pesolan \
-  $(X86_SUITES) $(X86)/libPesolan.so $(addprefix $(X86)/tools/,pesolan scale-sim scale-sim-broker) \
+  $(X86_SUITES) $(X86_LONG) $(X86)/libPesolan.so $(addprefix $(X86)/tools/,pesolan scale-sim scale-sim-broker) \
   $(CURDIR)/tests/private-dev.sh $(CURDIR)/tools/test-rig/suites.sh $(CURDIR)/README.md $(CURDIR)/docs/ru/README.md
 VM_RUN = tools/test-rig/run.sh $(VM)/initramfs.gz $$(tools/test-rig/kernel.sh $(VM)) $(BUILD)/tools
 vm: deps-test build linux-x86
@@ -103,7 +104,13 @@ test-uart: vm
 # The Linux x86 (i386) library's suites, run natively in the same machine:
 # threads, processes and the pesolan program included.
 test-x86: vm
-	$(VM_RUN) $(CURDIR)/tools/test-rig/suites.sh $(CURDIR)/tests/private-dev.sh $(X86_SUITES)
+	$(VM_RUN) $(CURDIR)/tools/test-rig/suites.sh $(CURDIR)/tests/private-dev.sh --halves $(X86_LONG) $(X86_SUITES)
+
+# Both in one boot of the machine, at once (make test): the serial tests
+# mostly wait for their lines, the i386 suites for their scales.
+test-machine: vm
+	$(VM_RUN) $(CURDIR)/tools/test-rig/suites.sh $(CURDIR)/tests/private-dev.sh \
+	  --ports $(CURDIR)/$(BUILD)/tests/uart_tests --halves $(X86_LONG) $(X86_SUITES)
 
 # A host compiled for the Microsoft C++ ABI (clang, lld-link, no Microsoft
 # runtime): the x64 one drives the x64 DLL under Wine; the x86 one's call
