@@ -9,8 +9,11 @@
 #include <fstream>
 #include <memory>
 
+#include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include "channel/error_codes.h"
@@ -386,6 +389,33 @@ TEST(ScaleSim, FollowsItsCommandsAndRecordsEachLineItSends) {
   EXPECT_GT(lines[1].began, lines[0].ended);
   std::remove(sent.c_str());
   rmdir(dir);
+}
+
+// What waited on a scale's side (a flood, as in a converter's buffer) goes
+// out as fast as its peer takes it, whatever pace its lines have now: a
+// backlog at a live scale's pace is nothing a real line brings about, and
+// no reader could tell it from one.
+TEST(ScaleSim, ABacklogComesInBulkWhateverTheDrip) {
+  SimProcess sim({"--pty", "--control", "--unread", "queue"});
+  ASSERT_TRUE(sim.ok());
+  const int fd = open(sim.ptyPath().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  termios raw{};
+  tcgetattr(fd, &raw);
+  cfmakeraw(&raw);
+  tcsetattr(fd, TCSANOW, &raw);
+  ASSERT_TRUE(sim.Command("flood 300"));
+  os::Sleep(500);  // nobody reads: the terminal fills, the rest waits in the scale
+  ASSERT_TRUE(sim.Command("drip 20"));
+  size_t got = 0;
+  Stopwatch watch;
+  while (watch.ms() < 500) {
+    pollfd one{fd, POLLIN, 0};
+    char buf[4096];
+    if (poll(&one, 1, 50) > 0) got += static_cast<size_t>(std::max<ssize_t>(read(fd, buf, sizeof buf), 0));
+  }
+  close(fd);
+  EXPECT_GT(got, 65536u) << "at 20 ms a byte, 500 ms carry 25 bytes beyond what the terminal holds";
 }
 
 }  // namespace

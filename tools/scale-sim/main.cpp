@@ -224,6 +224,7 @@ struct Peer {
   bool reset = false;      // already closed by a reset
   bool stalled = false;    // the peer took nothing at the last write
   sim::LineOut line = {};  // the line going out, for the --sent file
+  size_t paced = 0;        // the last this many bytes of out go at the drip's pace
 };
 
 class Server {
@@ -418,8 +419,14 @@ class Server {
   // once its ten bits have crossed the line.
   // A queueing scale's lines are sent, for --sent, when it makes them: they
   // wait on its side. Anything else is stamped when it is written.
-  void Queue(Peer& p, const std::string& bytes) {
+  // The drip paces what the scale sends now (a reply, a burst, the line
+  // due). What waited on its side (the lines a queueing scale made while
+  // its peer took nothing, a flood) goes out as fast as the peer takes it,
+  // as from a converter's buffer: never a backlog at a live scale's pace.
+  enum class Pace { Paced, Newest, Bulk };
+  void Queue(Peer& p, const std::string& bytes, Pace pace = Pace::Paced) {
     if (p.out.empty()) p.nextByte = Clock::now() + Micros(o_.byteGapUs);
+    p.paced = pace == Pace::Paced ? std::min(p.paced, p.out.size()) + bytes.size() : pace == Pace::Newest ? bytes.size() : 0;
     p.out += bytes;
     if (o_.unread == Unread::Queue) log_.Wrote(p.line, bytes.data(), bytes.size(), sim::SentLog::Now());
   }
@@ -436,7 +443,7 @@ class Server {
     const bool room = o_.unread == Unread::Queue  ? p.out.size() + line.size() <= kQueueLimit
                       : o_.unread == Unread::Drop ? !unread
                                                   : true;
-    if (room) Queue(p, line);
+    if (room) Queue(p, line, o_.unread == Unread::Queue && unread ? Pace::Newest : Pace::Paced);
   }
 
   bool Quit(const Peer& p) const { return o_.quitAfter >= 0 && p.sent >= o_.quitAfter; }
@@ -453,7 +460,7 @@ class Server {
       if (p.flood.empty()) {
         while (p.flood.size() < kFloodBlock) p.flood += p.scale.NextStreamLine();
       }
-      while (p.out.size() < kFloodQueued) Queue(p, p.flood);
+      while (p.out.size() < kFloodQueued) Queue(p, p.flood, Pace::Bulk);
     } else if (o_.scale.mode == sim::Mode::Stream) {
       MakeStreamLine(p, now);
     }
@@ -462,7 +469,8 @@ class Server {
       return;
     }
     while (!p.out.empty() && now >= p.nextByte && !Quit(p)) {
-      size_t chunk = o_.byteGapUs > 0 ? 1 : p.out.size();
+      const size_t waited = p.out.size() - std::min(p.paced, p.out.size());
+      size_t chunk = waited > 0 ? waited : o_.byteGapUs > 0 ? 1 : p.out.size();
       if (o_.quitAfter >= 0) chunk = std::min<size_t>(chunk, static_cast<size_t>(o_.quitAfter - p.sent));
       const long long began = sim::SentLog::Now();
       const long n = sim::io::Write(p.end, p.out.data(), chunk);
@@ -479,8 +487,9 @@ class Server {
       NoteStall(p, false);
       if (o_.unread != Unread::Queue) log_.Wrote(p.line, p.out.data(), static_cast<size_t>(n), began);
       p.out.erase(0, static_cast<size_t>(n));
+      p.paced = std::min(p.paced, p.out.size());
       p.sent += n;
-      if (o_.byteGapUs > 0) p.nextByte += Micros(o_.byteGapUs);
+      if (o_.byteGapUs > 0 && waited == 0) p.nextByte += Micros(o_.byteGapUs);
     }
     if (Quit(p)) Produce(p);
   }
