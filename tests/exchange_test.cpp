@@ -195,7 +195,11 @@ TEST(StreamExchange, LineInProgressAtTheStartIsDropped) {
 TEST(StreamExchange, ScaleThatStopsSendingEndsAtTheTimeLimitWithoutCode) {
   Scale s(false, {"--interval", "60", "--stop-after", "45"});
   ASSERT_TRUE(s.connected);
-  os::Sleep(30);  // the first line is pending: the purge takes it and waits 80 ms
+  // The first line is pending (the purge takes it and waits 80 ms), waited
+  // for rather than slept for: a slow machine starts the scale late.
+  uint32_t queued = 0;
+  for (Stopwatch wait; queued < 18 && wait.ms() < 2000; os::Sleep(1)) os::SocketQueued(s.slot().socket, &queued);
+  ASSERT_GE(queued, 18u);
   Stopwatch watch;
   EXPECT_FALSE(s.Exchange());
   EXPECT_GE(watch.ms(), 256 - kTickSlack);
