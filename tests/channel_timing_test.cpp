@@ -300,6 +300,21 @@ TEST(VirtualBacklog, LinesThatCameOneByOneDuringThePurgesWaitAreRead) {
   for (uint32_t at = 0; at < 400; at += 19) Arrive(at, kNew);
   EXPECT_EQ(ReadScripted(), 11111);
   EXPECT_EQ(g_now, 80u) << "the purge's wait, then a line already taken in";
+
+  // Read again at once: what the last reading took in and left is what the
+  // socket would hold, bytes that came, and the wait after them is 80 ms.
+  ScriptChannel(Tcp);
+  for (uint32_t at = 0; at < 1000; at += 19) Arrive(at, kNew);
+  DeviceHandle device;
+  SlotTable[0].key = device.key;
+  WeightReading reading;
+  ASSERT_TRUE(ExchangeWeight(device, &reading));
+  const uint32_t second = g_now;
+  EXPECT_TRUE(ExchangeWeight(device, &reading));
+  EXPECT_EQ(reading.value, 11111);
+  EXPECT_EQ(g_now - second, 80u) << "not the 200 ms of a purge that found nothing";
+  SlotTable[0].key = 0;
+  ResetSlotTable();
 }
 
 // A peer that sends faster than it can be read never lets the reader catch
