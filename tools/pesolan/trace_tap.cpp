@@ -29,11 +29,19 @@ std::string MakeTraceFile() {
   return path;
 #else
   const char* tmp = std::getenv("TMPDIR");
-  std::string path = std::string(tmp != nullptr && tmp[0] != '\0' ? tmp : "/tmp") + "/pesolan-trace.XXXXXX";
-  const int fd = mkstemp(&path[0]);
-  if (fd < 0) return "";
+  const std::string name = std::string(tmp != nullptr && tmp[0] != '\0' ? tmp : "/tmp") + "/pesolan-trace.XXXXXX";
+  if (name.size() >= sizeof g_removeOnSignal) return "";
+  // Made in the signal handler's own buffer: mkstemp writes the name there
+  // before it creates the file, so a signal never finds the file unnamed.
+  name.copy(g_removeOnSignal, name.size());
+  g_removeOnSignal[name.size()] = '\0';
+  const int fd = mkstemp(g_removeOnSignal);
+  if (fd < 0) {
+    g_removeOnSignal[0] = '\0';
+    return "";
+  }
   close(fd);
-  return path;
+  return g_removeOnSignal;
 #endif
 }
 
