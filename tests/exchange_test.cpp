@@ -193,10 +193,11 @@ TEST(StreamExchange, LineInProgressAtTheStartIsDropped) {
 }
 
 TEST(StreamExchange, ScaleThatStopsSendingEndsAtTheTimeLimitWithoutCode) {
-  Scale s(false, {"--interval", "60", "--stop-after", "45"});
+  Scale s(false, {"--interval", "60", "--stop-after", "27"});
   ASSERT_TRUE(s.connected);
-  // The first line is pending (the purge takes it and waits 80 ms), waited
-  // for rather than slept for: a slow machine starts the scale late.
+  // The first line is pending (the purge takes it and waits 80 ms, in which
+  // the scale sends half a line and stops), waited for rather than slept
+  // for: a slow machine starts the scale late.
   uint32_t queued = 0;
   for (Stopwatch wait; queued < 18 && wait.ms() < 2000; os::Sleep(1)) os::SocketQueued(s.slot().socket, &queued);
   ASSERT_GE(queued, 18u);
@@ -375,12 +376,12 @@ TEST(ScaleSim, FollowsItsCommandsAndRecordsEachLineItSends) {
   s.sim.reset();
   std::ifstream file(sent);
   struct Line {
-    long long began, ended;
+    long long began, ended, made;
     std::string text;
   };
   std::vector<Line> lines;
   bool noted = false;
-  for (Line l; file >> l.began >> l.ended && std::getline(file, l.text);) {
+  for (Line l; file >> l.began >> l.ended >> l.made && std::getline(file, l.text);) {
     l.text.erase(0, 1);
     noted = noted || l.text == "# weight 7.5";  // what the scale was told, for the reader
     if (l.text[0] != '#') lines.push_back(l);
@@ -391,6 +392,7 @@ TEST(ScaleSim, FollowsItsCommandsAndRecordsEachLineItSends) {
   EXPECT_EQ(lines[1].text, "US,GS,     7.5g ");
   EXPECT_GE(lines[1].ended - lines[1].began, 16 * 20 * 1000000LL) << "a dripped line: its first and last byte";
   EXPECT_GT(lines[1].began, lines[0].ended);
+  EXPECT_EQ(lines[1].made, lines[1].ended) << "a line that nothing held is made as it is written";
   std::remove(sent.c_str());
   rmdir(dir);
 }

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -49,23 +50,59 @@ TEST(SoakOracle, ConvertsByPowersOfTenAndCutsAsTheDriverReturns) {
   EXPECT_EQ(For("ST,GS,   12.345g", 4), 0.0);
 }
 
+constexpr int64_t kMs = 1000000;
+
 TEST(SoakOracle, AReadingIsJustifiedOnlyByALineOfItsOwnTime) {
   const std::vector<Sent> sent = {
-      {990000000, 1000000000, "ST,GS,  12.345kg"},
-      {1990000000, 2000000000, "US,GS,  13.000kg"},
-      {2990000000, 3000000000, "ST,GS,  14.500kg"},
-      {3500000000, 4500000000, "ST,GS,  15.500kg"},  // dripped for a second
+      {990 * kMs, 1000 * kMs, 990 * kMs, "ST,GS,  12.345kg"},
+      {1990 * kMs, 2000 * kMs, 1990 * kMs, "US,GS,  13.000kg"},
+      {2990 * kMs, 3000 * kMs, 2990 * kMs, "ST,GS,  14.500kg"},
+      {3500 * kMs, 4500 * kMs, 3500 * kMs, "ST,GS,  15.500kg"},  // dripped for a second
+      {5000 * kMs, 5000 * kMs, 4700 * kMs, "ST,GS,  16.500kg"},  // in a converter's pack
+      {6000 * kMs, 6000 * kMs, 4000 * kMs, "ST,GS,  17.500kg"},  // queued for two seconds
   };
-  EXPECT_TRUE(Justified(14.5, sent, 2900000000, 3100000000, 3, false));
-  EXPECT_TRUE(Justified(14.5, sent, 3050000000, 3100000000, 3, false)) << "its bytes were still on their way";
-  EXPECT_FALSE(Justified(14.5, sent, 3200000000, 3300000000, 3, false)) << "a stale reading";
-  EXPECT_FALSE(Justified(12.345, sent, 2900000000, 3100000000, 3, false)) << "a line from before the call";
-  EXPECT_FALSE(Justified(13.0, sent, 1900000000, 2100000000, 3, false)) << "unstable, and not allowed";
-  EXPECT_TRUE(Justified(13.0, sent, 1900000000, 2100000000, 3, true));
-  EXPECT_FALSE(Justified(12.0, sent, 900000000, 1100000000, 3, false)) << "the decimal point dropped";
-  EXPECT_TRUE(Justified(15.5, sent, 3600000000, 4000000000, 3, false)) << "read before its last byte left";
-  EXPECT_FALSE(Justified(15.5, sent, 3300000000, 3400000000, 3, false)) << "not yet begun";
-  EXPECT_FALSE(Justified(12345.0, sent, 900000000, 1100000000, 3, false)) << "another unit's number";
+  EXPECT_TRUE(Justified(14.5, sent, 2900 * kMs, 3100 * kMs, 3, false));
+  EXPECT_TRUE(Justified(14.5, sent, 3050 * kMs, 3100 * kMs, 3, false)) << "its bytes were still on their way";
+  EXPECT_FALSE(Justified(14.5, sent, 3200 * kMs, 3300 * kMs, 3, false)) << "a stale reading";
+  EXPECT_FALSE(Justified(12.345, sent, 2900 * kMs, 3100 * kMs, 3, false)) << "a line from before the call";
+  EXPECT_FALSE(Justified(13.0, sent, 1900 * kMs, 2100 * kMs, 3, false)) << "unstable, and not allowed";
+  EXPECT_TRUE(Justified(13.0, sent, 1900 * kMs, 2100 * kMs, 3, true));
+  EXPECT_FALSE(Justified(12.0, sent, 900 * kMs, 1100 * kMs, 3, false)) << "the decimal point dropped";
+  EXPECT_TRUE(Justified(15.5, sent, 3600 * kMs, 4000 * kMs, 3, false)) << "read before its last byte left";
+  EXPECT_FALSE(Justified(15.5, sent, 3300 * kMs, 3400 * kMs, 3, false)) << "not yet begun";
+  EXPECT_FALSE(Justified(12345.0, sent, 900 * kMs, 1100 * kMs, 3, false)) << "another unit's number";
+  EXPECT_TRUE(Justified(16.5, sent, 4990 * kMs, 5100 * kMs, 3, false)) << "made within a pack of its handing over";
+  EXPECT_FALSE(Justified(17.5, sent, 5990 * kMs, 6100 * kMs, 3, false)) << "handed over now, made long before";
+}
+
+// A failed reading is a refusal only of a scale that sent as the driver
+// serves: lines 25 to 200 ms apart, however packed, or replies, with no
+// command but a new weight around the call.
+TEST(SoakOracle, AFailedReadingRefusedALiveScaleOnlyWhenNothingExcusesIt) {
+  std::vector<Sent> stream;
+  for (int64_t at = 0; at < 3000; at += 100) stream.push_back({at * kMs, at * kMs, at * kMs, "ST,GS,  12.345kg"});
+  EXPECT_TRUE(LiveAndServed(stream, 2500 * kMs, 2800 * kMs, true, false));
+  EXPECT_FALSE(LiveAndServed(stream, 2510 * kMs, 2650 * kMs, true, false)) << "one line in the call";
+  std::vector<Sent> changed = stream;
+  changed.push_back({200 * kMs, 200 * kMs, 200 * kMs, "# interval 100"});
+  changed.push_back({1500 * kMs, 1500 * kMs, 1500 * kMs, "# weight 7"});
+  std::sort(changed.begin(), changed.end(), [](const Sent& a, const Sent& b) { return a.began < b.began; });
+  EXPECT_TRUE(LiveAndServed(changed, 2500 * kMs, 2800 * kMs, true, false)) << "a new weight excuses nothing";
+  changed.insert(changed.begin() + 27, {2600 * kMs, 2600 * kMs, 2600 * kMs, "# pack lines:2"});
+  EXPECT_FALSE(LiveAndServed(changed, 2500 * kMs, 2800 * kMs, true, false)) << "changed during the call";
+  std::vector<Sent> slow = {{0, 0, 0, "# interval 400"}};
+  slow.insert(slow.end(), stream.begin(), stream.end());
+  EXPECT_FALSE(LiveAndServed(slow, 2500 * kMs, 2800 * kMs, true, false)) << "slower than the driver serves";
+  std::vector<Sent> flooded = {{0, 0, 0, "# flood 300"}};
+  flooded.insert(flooded.end(), stream.begin(), stream.end());
+  EXPECT_FALSE(LiveAndServed(flooded, 2500 * kMs, 2800 * kMs, true, false)) << "a flood's backlog may remain";
+  std::vector<Sent> unstable = stream;
+  unstable[26].text = "US,GS,  12.345kg";
+  EXPECT_FALSE(LiveAndServed(unstable, 2500 * kMs, 2800 * kMs, true, false));
+  EXPECT_TRUE(LiveAndServed(unstable, 2500 * kMs, 2800 * kMs, true, true)) << "unstable weights allowed";
+  const std::vector<Sent> reply = {{2700 * kMs, 2710 * kMs, 2700 * kMs, "ST,GS,  12.345kg"}};
+  EXPECT_TRUE(LiveAndServed(reply, 2500 * kMs, 2800 * kMs, false, false)) << "a request answered";
+  EXPECT_FALSE(LiveAndServed({}, 2500 * kMs, 2800 * kMs, false, false)) << "no answer: a scale that does not answer";
 }
 
 TEST(SoakOracle, ScheduledWeightsLeaveASpaceInTheScalesEightPlaces) {
@@ -75,15 +112,17 @@ TEST(SoakOracle, ScheduledWeightsLeaveASpaceInTheScalesEightPlaces) {
   }
 }
 
-TEST(SoakOracle, AnyWrongWeightSlowCallOrUndefinedCodeFailsTheRun) {
-  const std::vector<std::vector<Sent>> sent = {{{1000000000, 1000000000, "ST,GS,  12.345kg"}}};
+TEST(SoakOracle, AnyWrongWeightRefusalSlowCallOrUndefinedCodeFailsTheRun) {
+  std::vector<std::vector<Sent>> sent = {{{1000 * kMs, 1000 * kMs, 1000 * kMs, "ST,GS,  12.345kg"}}};
   Findings good;
   good.slotsFree = true;
-  good.Judge({Call{Method::GetWeight, 950000000, 1050000000, "true", true, 12.345, 0, 3, false}}, sent);
+  Call read{Method::GetWeight, 950 * kMs, 1050 * kMs, "true", true, 12.345, 0, 3, false};
+  good.Judge({read}, sent, {true});
   EXPECT_TRUE(good.Passed()) << Json(good);
 
   Findings wrong = good;
-  wrong.Judge({Call{Method::GetWeight, 950000000, 1050000000, "true", true, 12.0, 0, 3, false}}, sent);
+  read.weight = 12.0;
+  wrong.Judge({read}, sent, {true});
   EXPECT_FALSE(wrong.Passed());
   ASSERT_EQ(wrong.wrongWeights.size(), 1u);
   EXPECT_NE(Json(wrong).find("\"wrongWeights\":[\"seed 0: scale 0, unit 3: 12 in a call of 100 ms"),
@@ -91,13 +130,24 @@ TEST(SoakOracle, AnyWrongWeightSlowCallOrUndefinedCodeFailsTheRun) {
       << Json(wrong);
   EXPECT_NE(Json(wrong).find("[50..50 ms] ST,GS,  12.345kg;"), std::string::npos) << "with the lines around it";
 
+  Findings refused = good;
+  sent[0].insert(sent[0].begin(), {990 * kMs, 990 * kMs, 990 * kMs, "ST,GS,  12.345kg"});
+  sent[0].push_back({1040 * kMs, 1040 * kMs, 1040 * kMs, "ST,GS,  12.345kg"});
+  Call failed{Method::GetWeight, 950 * kMs, 1050 * kMs, "false 106"};
+  failed.scale = 0;
+  refused.Judge({failed}, sent, {true});
+  EXPECT_FALSE(refused.Passed());
+  EXPECT_NE(Json(refused).find("\"liveRefused\":[\"seed 0: scale 0, unit 0: false 106 in a call of 100 ms"),
+            std::string::npos)
+      << Json(refused);
+
   Findings slow = good;
-  slow.Judge({Call{Method::Close, 0, (BoundMs(Method::Close) + 1) * 1000000, "true"}}, sent);
+  slow.Judge({Call{Method::Close, 0, (BoundMs(Method::Close) + 1) * 1000000, "true"}}, sent, {true});
   EXPECT_FALSE(slow.Passed());
   Findings undefined = good;
-  Call failed{Method::GetWeight, 0, 1000000, "false 0"};
-  failed.undefinedCode = true;
-  undefined.Judge({failed}, sent);
+  Call noCode{Method::GetWeight, 0, 1000000, "false 0"};
+  noCode.undefinedCode = true;
+  undefined.Judge({noCode}, sent, {true});
   EXPECT_FALSE(undefined.Passed());
   Findings leaking = good;
   leaking.descriptorDrift = kDescriptorMargin + 1;

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "pack.h"
 #include "scale.h"
 
 namespace sim {
@@ -26,6 +27,7 @@ constexpr Word kWords[] = {
     {"burst", Command::Burst, 1, 100, nullptr},
     {"flood", Command::Flood, 0, 600000, nullptr},
     {"unread", Command::Unread, 0, 0, "wait queue drop"},
+    {"pack", Command::Pack, 0, 0, ""},
     {"disconnect", Command::Disconnect, 0, 0, nullptr},
     {"reset", Command::Reset, 0, 0, nullptr},
 };
@@ -49,6 +51,10 @@ std::string Check(const Word& w, const std::string& value, long* number) {
     return name + " needs a whole number from " + std::to_string(w.lowest) + " to " + std::to_string(w.highest);
   }
   if (w.kind == Command::Weight) return WeightProblem(value);
+  if (w.kind == Command::Pack) {
+    PackRule rule;
+    return value == "off" ? "" : ParsePack(value, &rule);
+  }
   if (w.values == nullptr) return value.empty() ? "" : name + " takes nothing after it";
   return OneOf(value, w.values) ? "" : name + " is one of: " + w.values;
 }

@@ -14,6 +14,8 @@
 //   flood MS         lines as fast as the peer takes them, for MS
 //   unread W         wait, queue or drop: what the scale does while its
 //                    peer takes nothing (see scale-sim --help)
+//   pack RULE        how a converter packs its lines from now on (see
+//                    scale-sim --help), or "off": each line alone
 //   disconnect       closes the TCP connections (the scale is switched off)
 //   reset            resets them
 
@@ -22,9 +24,9 @@
 namespace sim {
 
 struct Command {
-  enum Kind { Weight, Unit, Unstable, Junk, Mode, Drip, Interval, Burst, Flood, Unread, Disconnect, Reset, Unknown };
+  enum Kind { Weight, Unit, Unstable, Junk, Mode, Drip, Interval, Burst, Flood, Unread, Pack, Disconnect, Reset, Unknown };
   Kind kind = Unknown;
-  std::string text;  // weight, unit, mode, unread
+  std::string text;  // weight, unit, mode, unread, pack
   long number = 0;   // counts and milliseconds
   std::string why;   // Unknown: why the line is no command it can take
 };

@@ -18,6 +18,7 @@
 
 #include "control.h"
 #include "io.h"
+#include "pack.h"
 #include "scale.h"
 #include "sent_log.h"
 
@@ -35,6 +36,7 @@ enum class Unread { Wait, Queue, Drop };
 struct Options {
   sim::ScaleOptions scale;
   Unread unread = Unread::Wait;
+  sim::PackRule pack;          // none: each write goes as it is
   bool tcp = false;
   std::string host = "127.0.0.1";
   int port = 0;
@@ -68,6 +70,7 @@ const char* const kUsage =
     "                 [--mode stream|request|silent|junk-short|junk-long]\n"
     "                 [--weight NUMBER] [--unit kg|g|t] [--unstable N] [--line TEXT]...\n"
     "                 [--interval MS] [--wire-speed] [--drip MS] [--unread wait|queue|drop]\n"
+    "                 [--pack RULE[,RULE]...]\n"
     "                 [--enq-reply ack|nak|none] [--reply-bytes N]\n"
     "                 [--stop-after BYTES] [--disconnect-after BYTES]\n"
     "                 [--reset-on-request] [--flood] [--received FILE]\n"
@@ -76,6 +79,18 @@ const char* const kUsage =
     "then scale-sim says so on stderr and ends.\n"
     "--unread: what a streaming scale does while its peer takes nothing: waits (the default),\n"
     "queues its lines (64 KB at most; --sent stamps them when made), or drops them (a wire).\n"
+    "--pack: what a serial-to-network converter or a virtual COM port between the scale and\n"
+    "its peer does: it gathers the scale's bytes into packs and hands each pack over whole when\n"
+    "  gap:MS    the scale has been quiet for MS ms\n"
+    "  bytes:N   it holds N bytes\n"
+    "  lines:N   it holds N whole lines\n"
+    "  delim:X   it has taken byte X (cr, lf or two hex digits), which ends the pack\n"
+    "  timer:MS  MS ms have passed since the pack's first byte\n"
+    "whichever comes first; on --tcp and --pty alike. Without it, each line goes alone.\n"
+    "--sent FILE: each line as 'FIRST LAST MADE TEXT': when its first and last byte were\n"
+    "handed to the peer and when the scale made it (monotonic ns); notes as '# WHAT'.\n"
+    "--control: commands on standard input, each answered 'ok' or 'refused' (scale-sim\n"
+    "--help lists them in the README); 'pack RULE' or 'pack off' changes the packing.\n"
     "SIGUSR1 switches between stream and request mode.\n"
     "--attach: connects to a listening local socket, such as a virtual machine's serial\n"
     "port, and is the scale on it.\n"
@@ -131,7 +146,8 @@ bool Known(const std::string& option) {
   static const char* const kOptions[] = {
       "--help", "-h", "--tcp", "--pty", "--reset-on-request", "--flood", "--control", "--wire-speed", "--host",
       "--mode", "--weight", "--unit", "--unstable", "--line", "--attach", "--unread", "--interval", "--drip",
-      "--reply-bytes", "--stop-after", "--disconnect-after", "--lifetime", "--received", "--sent", "--enq-reply"};
+      "--reply-bytes", "--stop-after", "--disconnect-after", "--lifetime", "--received", "--sent", "--enq-reply",
+      "--pack"};
   for (const char* known : kOptions) {
     if (option == known) return true;
   }
@@ -188,6 +204,10 @@ std::string ParseArgs(int argc, char** argv, Options* o, bool* help) {
     else if (a == "--line") o->scale.lines.push_back(take());
     else if (a == "--attach") o->attach = take();
     else if (a == "--unread") { if (!ParseUnread(take(), &o->unread)) return "--unread is wait, queue or drop"; }
+    else if (a == "--pack") {
+      const std::string problem = sim::ParsePack(take(), &o->pack);
+      if (!problem.empty()) return problem;
+    }
     else if (a == "--interval") { if (!Number(take(), 1, 60000, &o->intervalMs)) return Range(a, 1, 60000); }
     else if (a == "--drip") { if (!Number(take(), 0, 60000, &o->byteGapUs)) return Range(a, 0, 60000); o->byteGapUs *= 1000; }
     else if (a == "--reply-bytes") { if (!Number(take(), 0, 64, &o->scale.replyBytes)) return Range(a, 0, 64); }
@@ -225,6 +245,8 @@ struct Peer {
   bool stalled = false;    // the peer took nothing at the last write
   sim::LineOut line = {};  // the line going out, for the --sent file
   size_t paced = 0;        // the last this many bytes of out go at the drip's pace
+  sim::Packer packer{sim::PackRule{}};
+  std::vector<std::string> packs = {};  // packs ready, the first maybe begun
 };
 
 class Server {
@@ -302,6 +324,7 @@ class Server {
   void AddPeer(sim::io::Fd fd, bool isPty) {
     const auto now = Clock::now();
     peers_.push_back(std::unique_ptr<Peer>(new Peer{{fd, isPty}, sim::Scale(o_.scale), "", "", now, now}));
+    peers_.back()->packer = sim::Packer(o_.pack);
   }
 
   void Accept() {
@@ -363,10 +386,15 @@ class Server {
     if (mode == "stream") o_.scale.mode = sim::Mode::Stream;
     if (mode == "request") o_.scale.mode = sim::Mode::Request;
     if (mode == "silent") o_.scale.mode = sim::Mode::Silent;
-    for (auto& p : peers_) {
-      p->out.clear();
-      log_.Abandoned(p->line);
-    }
+    for (auto& p : peers_) Drop(*p);
+  }
+
+  // What waits on the scale's side and in its converter is gone.
+  void Drop(Peer& p) {
+    p.out.clear();
+    p.packer.Clear();
+    p.packs.clear();
+    log_.Abandoned(p.line);
   }
 
   void Apply(const sim::Command& c) {
@@ -391,7 +419,16 @@ class Server {
     if (c.kind == K::Unit) o_.scale.unit = c.text;
     if (c.kind == K::Mode) SetMode(c.text);
     if (c.kind == K::Unread && ParseUnread(c.text, &o_.unread)) {
-      for (auto& p : peers_) p->out.clear();
+      for (auto& p : peers_) Drop(*p);
+    }
+    if (c.kind == K::Pack) {
+      sim::ParsePack(c.text, &o_.pack);  // checked when the command was read; "off" leaves none
+      for (auto& p : peers_) {
+        std::vector<std::string> last;
+        p->packer.Tick(Clock::time_point::max(), &last);  // what it held goes now
+        p->packs.insert(p->packs.end(), last.begin(), last.end());
+        p->packer = sim::Packer(o_.pack);
+      }
     }
     if (c.kind == K::Drip) o_.byteGapUs = c.number * 1000;
     if (c.kind == K::Interval) {
@@ -411,7 +448,7 @@ class Server {
     } else if (o_.scale.mode == sim::Mode::Request) {
       o_.scale.mode = sim::Mode::Stream;
     }
-    for (auto& p : peers_) p->out.clear();
+    for (auto& p : peers_) Drop(*p);
   }
 
   // Bytes queued after a pause go out at the pace from now on, not in a
@@ -428,7 +465,7 @@ class Server {
     if (p.out.empty()) p.nextByte = Clock::now() + Micros(o_.byteGapUs);
     p.paced = pace == Pace::Paced ? std::min(p.paced, p.out.size()) + bytes.size() : pace == Pace::Newest ? bytes.size() : 0;
     p.out += bytes;
-    if (o_.unread == Unread::Queue) log_.Wrote(p.line, bytes.data(), bytes.size(), sim::SentLog::Now());
+    if (o_.unread == Unread::Queue) log_.Made(p.line, bytes.data(), bytes.size(), sim::SentLog::Now());
   }
 
   // The next stream line, when it is due and the scale makes it (see
@@ -436,11 +473,14 @@ class Server {
   // interval, the drip): only a peer that takes nothing makes it queue them,
   // or lose them.
   void MakeStreamLine(Peer& p, Clock::time_point now) {
-    const bool unread = (p.stalled && !p.out.empty()) || sim::io::Unread(p.end) > 0;
-    if (now < p.nextLine || (!p.out.empty() && (o_.unread == Unread::Wait || !unread))) return;
+    const bool unread = (p.stalled && !(p.out.empty() && p.packs.empty())) || sim::io::Unread(p.end) > 0;
+    const bool waiting = !p.out.empty() || !p.packs.empty();
+    if (now < p.nextLine || (waiting && (o_.unread == Unread::Wait || !unread))) return;
     p.nextLine = now + std::chrono::milliseconds(o_.intervalMs);
     const std::string line = p.scale.NextStreamLine();
-    const bool room = o_.unread == Unread::Queue  ? p.out.size() + line.size() <= kQueueLimit
+    size_t held = p.out.size();
+    for (const std::string& pack : p.packs) held += pack.size();
+    const bool room = o_.unread == Unread::Queue  ? held + line.size() <= kQueueLimit
                       : o_.unread == Unread::Drop ? !unread
                                                   : true;
     if (room) Queue(p, line, o_.unread == Unread::Queue && unread ? Pace::Newest : Pace::Paced);
@@ -453,6 +493,8 @@ class Server {
     const auto now = Clock::now();
     if (Quit(p)) {
       p.out.clear();
+      p.packer.Tick(Clock::time_point::max(), &p.packs);  // what the converter holds still goes
+      HandPacks(p);
       if (o_.disconnect && !p.end.pty) p.closed = true;
       return;
     }
@@ -464,19 +506,14 @@ class Server {
     } else if (o_.scale.mode == sim::Mode::Stream) {
       MakeStreamLine(p, now);
     }
-    if (p.out.empty()) {
-      p.nextByte = now;
-      return;
-    }
+    if (p.out.empty()) p.nextByte = now;
     while (!p.out.empty() && now >= p.nextByte && !Quit(p)) {
       const size_t waited = p.out.size() - std::min(p.paced, p.out.size());
       size_t chunk = waited > 0 ? waited : o_.byteGapUs > 0 ? 1 : p.out.size();
       if (o_.quitAfter >= 0) chunk = std::min<size_t>(chunk, static_cast<size_t>(o_.quitAfter - p.sent));
-      const long long began = sim::SentLog::Now();
-      const long n = sim::io::Write(p.end, p.out.data(), chunk);
+      const long n = Send(p, p.out.data(), chunk);
       if (n <= 0 && o_.unread == Unread::Drop) {  // a wire: what is not taken is lost
-        p.out.clear();
-        log_.Abandoned(p.line);
+        Drop(p);
         break;
       }
       if (n <= 0) {  // the queue is full: try again later (at once when flooding)
@@ -484,14 +521,53 @@ class Server {
         NoteStall(p, true);
         break;
       }
-      NoteStall(p, false);
-      if (o_.unread != Unread::Queue) log_.Wrote(p.line, p.out.data(), static_cast<size_t>(n), began);
       p.out.erase(0, static_cast<size_t>(n));
       p.paced = std::min(p.paced, p.out.size());
       p.sent += n;
       if (o_.byteGapUs > 0 && waited == 0) p.nextByte += Micros(o_.byteGapUs);
     }
+    p.packer.Tick(now, &p.packs);
+    HandPacks(p);
     if (Quit(p)) Produce(p);
+  }
+
+  // Bytes the scale sends now: written to its peer, or taken in by the
+  // converter behind it (--pack). How many went; 0 or less when none could.
+  long Send(Peer& p, const char* bytes, size_t count) {
+    const long long began = sim::SentLog::Now();
+    if (o_.pack.on()) {
+      if (o_.unread != Unread::Queue) log_.Made(p.line, bytes, count, began);
+      p.packer.Take(bytes, count, Clock::now(), &p.packs);
+      return static_cast<long>(count);
+    }
+    const long n = sim::io::Write(p.end, bytes, count);
+    if (n > 0) {
+      NoteStall(p, false);
+      log_.Wrote(p.line, bytes, static_cast<size_t>(n), began);
+    }
+    return n;
+  }
+
+  // The converter hands over its packs, each in one write. A wire loses a
+  // pack the peer does not take; otherwise it waits.
+  void HandPacks(Peer& p) {
+    while (!p.packs.empty()) {
+      std::string& pack = p.packs.front();
+      const long long began = sim::SentLog::Now();
+      const long n = sim::io::Write(p.end, pack.data(), pack.size());
+      if (n <= 0 && o_.unread == Unread::Drop) {
+        p.packs.erase(p.packs.begin());
+        continue;
+      }
+      if (n <= 0) {
+        NoteStall(p, true);
+        return;
+      }
+      NoteStall(p, false);
+      log_.Wrote(p.line, pack.data(), static_cast<size_t>(n), began);
+      pack.erase(0, static_cast<size_t>(n));
+      if (pack.empty()) p.packs.erase(p.packs.begin());
+    }
   }
 
   // A peer that stops taking bytes builds a backlog, which the --sent file
@@ -522,10 +598,13 @@ class Server {
     for (const auto& p : peers_) {
       if (Quit(*p)) continue;
       if (!p->out.empty()) wait = std::min(wait, std::chrono::duration_cast<Micros>(p->nextByte - now));
+      if (!p->packs.empty()) wait = std::min(wait, Micros(5000));  // a peer that took no pack
+      if (p->packer.Due() != Clock::time_point::max())
+        wait = std::min(wait, std::chrono::duration_cast<Micros>(p->packer.Due() - now));
       // The next line is queued only once the last has gone: while a peer
       // that does not read holds it up, the line falls due in the past, and
       // counting it would never let the loop sleep.
-      if (o_.scale.mode == sim::Mode::Stream && (p->out.empty() || o_.unread != Unread::Wait))
+      if (o_.scale.mode == sim::Mode::Stream && ((p->out.empty() && p->packs.empty()) || o_.unread != Unread::Wait))
         wait = std::min(wait, std::chrono::duration_cast<Micros>(p->nextLine - now));
     }
     return wait.count() < 0 ? 0 : static_cast<long>(wait.count());

@@ -1,8 +1,21 @@
 #include "sent_log.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace sim {
+namespace {
+
+// When the line just completed was made: the first held moment, or, when
+// nothing held it, `written`.
+long long TakeMade(LineOut& line, long long written) {
+  if (line.made.empty()) return written;
+  const long long at = line.made.front().first;
+  if (--line.made.front().second == 0) line.made.pop_front();
+  return at;
+}
+
+}  // namespace
 
 SentLog::SentLog(const std::string& path) {
   if (!path.empty()) file_ = std::fopen(path.c_str(), "a");
@@ -17,20 +30,40 @@ long long SentLog::Now() {
       .count();
 }
 
-void SentLog::Record(const LineOut& line, long long ended) {
-  std::fprintf(file_, "%lld %lld %s\n", line.began, ended, line.text.c_str());
+void SentLog::Record(const std::string& text, long long began, long long ended, long long made) {
+  std::fprintf(file_, "%lld %lld %lld %s\n", began, ended, made, text.c_str());
+}
+
+void SentLog::Made(LineOut& line, const char* bytes, size_t count, long long at) const {
+  if (file_ == nullptr) return;
+  const size_t lines = static_cast<size_t>(std::count(bytes, bytes + count, '\n'));
+  if (lines == 0) return;
+  if (!line.made.empty() && line.made.back().first == at) {
+    line.made.back().second += lines;
+  } else {
+    line.made.emplace_back(at, lines);
+  }
 }
 
 void SentLog::Wrote(LineOut& line, const char* bytes, size_t count, long long began) {
   if (file_ == nullptr) return;
-  std::string last;
+  std::string run;  // the text of the run of lines being recorded
+  long long runBegan = 0, runMade = 0;
   for (size_t i = 0; i < count; ++i) {
     const char c = bytes[i];
     if (line.text.empty()) line.began = began;
     if (c == '\n' && !line.text.empty() && line.text.back() == '\r') {
       line.text.pop_back();
-      if (line.text != last) Record(line, began);
-      last = line.text;
+      const long long made = TakeMade(line, began);
+      if (line.text != run) {
+        if (!run.empty()) Record(run, runBegan, began, runMade);
+        run = line.text;
+        runBegan = line.began;
+      }
+      runMade = std::max(runMade, made);
+      line.text.clear();
+    } else if (c == '\n') {
+      TakeMade(line, began);  // a line end all the same
       line.text.clear();
     } else if (static_cast<unsigned char>(c) < 0x20 && c != '\r') {
       line.text.clear();  // ACK, NAK: not part of a line
@@ -38,12 +71,15 @@ void SentLog::Wrote(LineOut& line, const char* bytes, size_t count, long long be
       line.text += c;
     }
   }
+  if (!run.empty()) Record(run, runBegan, began, runMade);
   std::fflush(file_);
 }
 
 void SentLog::Abandoned(LineOut& line) {
+  line.made.clear();
   if (file_ != nullptr && !line.text.empty()) {
-    Record(line, Now());
+    const long long now = Now();
+    Record(line.text, line.began, now, now);
     std::fflush(file_);
   }
   line.text.clear();
@@ -52,7 +88,7 @@ void SentLog::Abandoned(LineOut& line) {
 void SentLog::Note(const std::string& what) {
   if (file_ == nullptr) return;
   const long long now = Now();
-  std::fprintf(file_, "%lld %lld # %s\n", now, now, what.c_str());
+  std::fprintf(file_, "%lld %lld %lld # %s\n", now, now, now, what.c_str());
   std::fflush(file_);
 }
 

@@ -1,21 +1,28 @@
 #pragma once
-// --sent FILE: every line the scale sends, with the moments its first and
-// its last byte went out (CLOCK_MONOTONIC nanoseconds), so that a reading
-// can be judged afterwards against what the scale really said and when: a
-// driver may read a line before it is complete, or read it complete. The
-// moments are taken just before the writes that send those bytes: taken
+// --sent FILE: every line the scale sends, as "FIRST LAST MADE TEXT": the
+// moments (CLOCK_MONOTONIC nanoseconds) its first and its last byte were
+// handed to the peer, and the moment the scale made it. A line is made
+// when it is written, unless something held it on the scale's side: a
+// queueing scale makes it when it queues it, and behind --pack it is made
+// as it reaches the converter, which hands it over later with its pack.
+// So a reading can be judged afterwards against what the scale really said
+// and when: a driver may read a line before it is complete, or read it
+// complete. The handing moments are taken just before the writes: taken
 // after them, the driver could have read the bytes and returned before.
 
 #include <cstddef>
 #include <cstdio>
+#include <deque>
 #include <string>
+#include <utility>
 
 namespace sim {
 
-// A peer's line on its way out.
+// A peer's line on its way out, and when the lines held for it were made.
 struct LineOut {
   std::string text;
   long long began = 0;  // its first byte's write
+  std::deque<std::pair<long long, size_t>> made;  // moment, lines made then
 };
 
 class SentLog {
@@ -28,18 +35,21 @@ class SentLog {
 
   // The moment a write begins.
   static long long Now();
-  // Bytes just written to a peer by a write that began at `began`. Each
-  // line completed here is recorded as "FIRST LAST TEXT", a run of the same
-  // line (a burst, a flood) once.
+  // The lines ended in bytes were made at `at`, and wait to be handed over.
+  void Made(LineOut& line, const char* bytes, size_t count, long long at) const;
+  // Bytes just handed to a peer by a write that began at `began`. Each
+  // line completed here is recorded, a run of the same line (a burst, a
+  // flood, a pack) once, with the newest moment any of them was made.
   void Wrote(LineOut& line, const char* bytes, size_t count, long long began);
   // A line given up halfway (the scale changed mode, the peer went): its
-  // bytes so far, as a line that ends now, for a driver may have read them.
+  // bytes so far, as a line that ends now, for a driver may have read them;
+  // lines held and not handed over are forgotten.
   void Abandoned(LineOut& line);
-  // What else happened, for the reader of the file: "NOW NOW # WHAT".
+  // What else happened, for the reader of the file: "NOW NOW NOW # WHAT".
   void Note(const std::string& what);
 
  private:
-  void Record(const LineOut& line, long long ended);
+  void Record(const std::string& text, long long began, long long ended, long long made);
   std::FILE* file_ = nullptr;
 };
 

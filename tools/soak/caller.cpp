@@ -112,13 +112,13 @@ void Caller::Close(Device& d) {
 void Caller::ReadWeight(Device& d) {
   std::string outcome;
   const host::CallResult r = Timed(Method::GetWeight, u"GetWeight", {Arg::Text(d.id), Arg::Empty()}, &outcome);
+  Call& call = calls.back();
+  call.scale = d.scale;
+  call.unit = d.unit;
+  call.allowUnstable = allowUnstable_;
   if (outcome == "true") {
-    Call& call = calls.back();
     call.judged = true;
     call.weight = r.args[1].vt == host::VT_R8 ? r.args[1].dblVal : -1e300;
-    call.scale = d.scale;
-    call.unit = d.unit;
-    call.allowUnstable = allowUnstable_;
     d.failures = 0;
     return;
   }

@@ -83,12 +83,13 @@ std::vector<std::vector<int>> MakeScales(const Options& o, const std::string& di
       Scale s;
       s.com = d == 0 && t < kPrivateComs && InPrivateDev() ? kFirstPrivateCom + t : 0;
       s.sentFile = dir + "/sent" + std::to_string(scales->size());
+      s.streams = random() % 2 == 0;
       // Half the scales go on making lines while nobody reads, and queue
       // them as a converter's buffer does: the backlog a reading must skip.
       s.sim = std::make_unique<scale_sim::SimProcess>(
           o.scaleSim,
           std::vector<std::string>{s.com != 0 ? "--pty" : "--tcp", "--control", "--sent", s.sentFile, "--mode",
-                                   random() % 2 == 0 ? "stream" : "request", "--weight", ScheduledWeight(random()),
+                                   s.streams ? "stream" : "request", "--weight", ScheduledWeight(random()),
                                    "--unit", kUnits[random() % 3], "--unread", random() % 2 == 0 ? "queue" : "wait"},
           o.seconds + 120);
       if (s.com != 0 && mount(s.sim->ptyPath().c_str(), NodeOf(s.com).c_str(), nullptr, MS_BIND, nullptr) != 0) {
@@ -109,8 +110,9 @@ std::vector<Sent> ReadSent(const std::string& file) {
     char* rest = nullptr;
     const int64_t began = std::strtoll(line.c_str(), &rest, 10);
     const int64_t ended = std::strtoll(rest, &rest, 10);
+    const int64_t made = std::strtoll(rest, &rest, 10);
     if (*rest != ' ') continue;
-    sent.push_back({began, ended, rest + 1});
+    sent.push_back({began, ended, made, rest + 1});
   }
   return sent;
 }
@@ -222,14 +224,16 @@ int main(int argc, char** argv) {
   f.memoryChecked = o.checkMemory;
   f.slotsFree = EverySlotFree(library, o.scaleSim);
   std::vector<std::vector<Sent>> sent;
+  std::vector<bool> streams;
   for (Scale& s : scales) {
+    streams.push_back(s.streams);
     if (s.com != 0) umount2(NodeOf(s.com).c_str(), MNT_DETACH);
     s.sim.reset();  // its --sent file is complete
     sent.push_back(ReadSent(s.sentFile));
     std::remove(s.sentFile.c_str());
   }
   rmdir(dir);
-  f.Judge(calls, sent);
+  f.Judge(calls, sent, streams);
 
   if (std::FILE* json = std::fopen(o.json.c_str(), "w")) {
     std::fputs(Json(f).c_str(), json);
@@ -238,6 +242,7 @@ int main(int argc, char** argv) {
   if (!o.markdown.empty()) std::ofstream(o.markdown) << Markdown(f);
   std::fputs(Markdown(f).c_str(), stdout);
   for (const std::string& w : f.wrongWeights) std::printf("WRONG WEIGHT %s\n", w.c_str());
+  for (const std::string& w : f.liveRefused) std::printf("LIVE SCALE REFUSED %s\n", w.c_str());
   for (const std::string& w : f.overBound) std::printf("OVER BOUND %s\n", w.c_str());
   return f.Passed() ? 0 : 1;
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdlib>
 
 namespace soak {
 namespace {
@@ -96,10 +97,52 @@ bool Justified(double weight, const std::vector<Sent>& sent, int64_t from, int64
                                       [](const Sent& s, int64_t ns) { return s.ended < ns; });
   for (auto s = first; s != sent.end() && s->ended <= to + kLongestLineNs; ++s) {
     Line line;
-    if (s->began > to || !ReadLine(s->text, &line) || !(line.stable || allowUnstable)) continue;
+    if (s->began > to || s->made < from - kInFlightNs - kPackNs) continue;
+    if (!ReadLine(s->text, &line) || !(line.stable || allowUnstable)) continue;
     if (Expected(line, requested) == weight) return true;
   }
   return false;
+}
+
+namespace {
+
+constexpr int64_t kMs = 1000000;
+constexpr int64_t kCalmNs = 2000 * kMs, kFloodCalmNs = 10000 * kMs;
+constexpr long kClosestServedMs = 25, kFurthestServedMs = 200;
+
+bool Starts(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
+
+// Notes that say nothing changed in how the scale sends.
+bool Harmless(const std::string& note) {
+  return Starts(note, "# weight ") || Starts(note, "# the peer takes") || note == "# connected" ||
+         note == "# disconnected";
+}
+
+}  // namespace
+
+bool LiveAndServed(const std::vector<Sent>& sent, int64_t from, int64_t to, bool streamsAtStart, bool allowUnstable) {
+  std::string mode = streamsAtStart ? "stream" : "request";
+  bool dripping = false;
+  long interval = 30;
+  int handed = 0;
+  for (const Sent& s : sent) {
+    if (s.began > to) break;
+    if (Starts(s.text, "# ")) {
+      if (s.began >= from - kCalmNs && !Harmless(s.text)) return false;
+      if (s.began >= from - kFloodCalmNs && Starts(s.text, "# flood ")) return false;
+      if (Starts(s.text, "# mode ")) mode = s.text.substr(7);
+      if (Starts(s.text, "# interval ")) interval = std::atol(s.text.c_str() + 11);
+      if (Starts(s.text, "# drip ")) dripping = s.text != "# drip 0";
+      continue;
+    }
+    if (s.ended < from - kInFlightNs) continue;
+    Line line;
+    if (!ReadLine(s.text, &line) || !(line.stable || allowUnstable)) return false;
+    if (s.began >= from && s.ended <= to) ++handed;
+  }
+  if (dripping || mode == "silent") return false;
+  if (mode == "request") return handed >= 1;
+  return interval >= kClosestServedMs && interval <= kFurthestServedMs && handed >= 2;
 }
 
 }  // namespace soak

@@ -39,7 +39,8 @@ std::string Around(const std::vector<Sent>& lines, int64_t begin, int64_t end) {
 
 }  // namespace
 
-void Findings::Judge(const std::vector<Call>& calls, const std::vector<std::vector<Sent>>& sent) {
+void Findings::Judge(const std::vector<Call>& calls, const std::vector<std::vector<Sent>>& sent,
+                     const std::vector<bool>& streams) {
   for (const Call& c : calls) {
     const std::string method = NameOf(c.method);
     ++outcomes[method][c.outcome];
@@ -47,18 +48,23 @@ void Findings::Judge(const std::vector<Call>& calls, const std::vector<std::vect
     if (ms > slowestMs[method]) slowestMs[method] = ms;
     if (ms > BoundMs(c.method)) overBound.push_back(method + " took " + std::to_string(ms) + " ms");
     if (c.undefinedCode) ++undefinedCodes;
+    if (c.method != Method::GetWeight || c.scale < 0) continue;
     const std::vector<Sent>& lines = sent[static_cast<size_t>(c.scale)];
+    const std::string where = "seed " + std::to_string(seed) + ": scale " + std::to_string(c.scale) + ", unit " +
+                              std::to_string(c.unit) + (c.allowUnstable ? " (unstable allowed)" : "") + ": ";
+    if (!c.judged && LiveAndServed(lines, c.begin, c.end, streams[static_cast<size_t>(c.scale)], c.allowUnstable)) {
+      liveRefused.push_back(where + c.outcome + " in a call of " + std::to_string(ms) +
+                            " ms, while the scale sent as the driver serves;" + Around(lines, c.begin, c.end));
+    }
     if (c.judged && !Justified(c.weight, lines, c.begin, c.end, c.unit, c.allowUnstable)) {
-      wrongWeights.push_back("seed " + std::to_string(seed) + ": scale " + std::to_string(c.scale) + ", unit " +
-                             std::to_string(c.unit) + (c.allowUnstable ? " (unstable allowed)" : "") + ": " +
-                             Exact(c.weight) + " in a call of " + std::to_string(ms) +
+      wrongWeights.push_back(where + Exact(c.weight) + " in a call of " + std::to_string(ms) +
                              " ms, which no line of the scale then gives;" + Around(lines, c.begin, c.end));
     }
   }
 }
 
 bool Findings::Passed() const {
-  return wrongWeights.empty() && overBound.empty() && undefinedCodes == 0 && unexpectedAnswers == 0 && slotsFree &&
+  return wrongWeights.empty() && liveRefused.empty() && overBound.empty() && undefinedCodes == 0 && unexpectedAnswers == 0 && slotsFree &&
          descriptorDrift <= kDescriptorMargin && (!memoryChecked || residentDriftKb <= kResidentMarginKb);
 }
 
@@ -82,6 +88,8 @@ std::string Json(const Findings& f) {
   }
   out += "},\"wrongWeights\":[";
   for (const std::string& w : f.wrongWeights) out += (out.back() == '[' ? "" : ",") + Quoted(w);
+  out += "],\"liveRefused\":[";
+  for (const std::string& w : f.liveRefused) out += (out.back() == '[' ? "" : ",") + Quoted(w);
   out += "],\"overBound\":[";
   for (const std::string& w : f.overBound) out += (out.back() == '[' ? "" : ",") + Quoted(w);
   out += "],\"undefinedCodes\":" + std::to_string(f.undefinedCodes) +
@@ -100,9 +108,12 @@ std::string Markdown(const Findings& f) {
       "Eight sessions, each with its own component and 1 to 8 devices (one scale-sim each, TCP and, as root, serial),\n"
       "call the driver in a seeded random order while the scales change weight, stability, unit and mode, drip,\n"
       "burst, send junk, fall silent, are switched off, reset and flood. Every weight returned is judged against\n"
-      "the lines its scale sent during the call (or in the 100 ms before it, for bytes still on their way).\n\n"
+      "the lines its scale sent during the call (or in the 100 ms before it, for bytes still on their way, made\n"
+      "at most a converter's pack before), and every failed reading against what its scale did: a scale that\n"
+      "streamed or answered as the driver serves, with no fault around the call, must not be refused.\n\n"
       "Verdict: **" + std::string(f.Passed() ? "passed" : "FAILED") + "**, " + std::to_string(f.wrongWeights.size()) +
-      " wrong weights, " + std::to_string(f.events) + " scale events.\n\n"
+      " wrong weights, " + std::to_string(f.liveRefused.size()) + " live scales refused, " +
+      std::to_string(f.events) + " scale events.\n\n"
       "| Method | Calls | Outcomes | Slowest | Bound |\n|---|---|---|---|---|\n";
   for (const auto& [method, counts] : f.outcomes) {
     long total = 0;
@@ -122,6 +133,7 @@ std::string Markdown(const Findings& f) {
   }
   out += "\n| Check | Result |\n|---|---|\n";
   out += "| wrong weights | " + std::to_string(f.wrongWeights.size()) + " |\n";
+  out += "| live scales refused | " + std::to_string(f.liveRefused.size()) + " |\n";
   out += "| calls over their bound | " + std::to_string(f.overBound.size()) + " |\n";
   out += "| failures without a defined code | " + std::to_string(f.undefinedCodes) + " |\n";
   out += "| SetParameter answers against the value | " + std::to_string(f.unexpectedAnswers) + " |\n";

@@ -19,6 +19,7 @@ struct Findings {
   std::map<std::string, std::map<std::string, long>> outcomes;  // method -> outcome -> calls
   std::map<std::string, long> slowestMs;
   std::vector<std::string> wrongWeights;   // one line each, with the seed
+  std::vector<std::string> liveRefused;    // failed readings of a scale that was live and served
   std::vector<std::string> overBound;      // calls slower than their bound
   long undefinedCodes = 0;
   long unexpectedAnswers = 0;
@@ -26,8 +27,11 @@ struct Findings {
   long descriptorDrift = 0, residentDriftKb = 0;
   bool memoryChecked = true;
 
-  // Adds the calls, judging each weight against the lines of its scale.
-  void Judge(const std::vector<Call>& calls, const std::vector<std::vector<Sent>>& sent);
+  // Adds the calls, judging each weight against the lines of its scale, and
+  // each failed reading against what its scale did then.
+  // streams: whether each scale streamed before any command.
+  void Judge(const std::vector<Call>& calls, const std::vector<std::vector<Sent>>& sent,
+             const std::vector<bool>& streams);
   bool Passed() const;
 };
 

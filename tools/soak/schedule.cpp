@@ -28,10 +28,23 @@ Event FloodThenChange(std::mt19937_64& random) {
   return {"flood 300", {{"weight " + ScheduledWeight(random()), after}}};
 }
 
+// Lines delivered as real installations deliver them: a converter's packs
+// of a few lines, by a send timer, a byte count, a CR, or a quiet gap; on a
+// serial scale, a virtual COM port's bursts. The driver must read them all.
+Event Packed(std::mt19937_64& random) {
+  static const char* const kRules[] = {"lines:2", "lines:4",  "timer:50", "timer:100",
+                                       "timer:200", "bytes:64", "delim:cr", "gap:2,bytes:128"};
+  const int lasting = 3000 + static_cast<int>(random() % 3000);
+  return {std::string("pack ") + kRules[random() % (sizeof kRules / sizeof kRules[0])], {{"pack off", lasting}}};
+}
+
 Event Pick(std::mt19937_64& random, const Scale& scale) {
   static const char* const kUnits[] = {"g", "kg", "t"};
   const unsigned roll = static_cast<unsigned>(random() % 100);
   const bool tcp = scale.com == 0;
+  if (roll < 5) return Packed(random);
+  // Slow lines too, as slow as the driver serves.
+  if (roll < 8) return {"interval " + std::to_string(100 + random() % 101), {{"interval 30", 3000}}};
   if (roll < 38) return {"weight " + ScheduledWeight(random()), {}};
   if (roll < 48) return {"unstable " + std::to_string(1 + random() % 6), {}};
   if (roll < 55) return {"unit " + std::string(kUnits[random() % 3]), {}};

@@ -1,7 +1,8 @@
 #pragma once
 // The scales' side of the soak: a seeded schedule of what happens to each
 // scale (its weight and stability change, it changes unit or mode, drips,
-// bursts, sends junk, falls silent, is switched off or reset, floods).
+// bursts, sends junk, falls silent, is switched off or reset, floods, its
+// lines come packed or slowly).
 
 #include <atomic>
 #include <cstdint>

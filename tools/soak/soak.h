@@ -38,6 +38,7 @@ struct Scale {
   std::unique_ptr<scale_sim::SimProcess> sim;
   int com = 0;  // 0: TCP
   std::string sentFile;
+  bool streams = true;  // its mode before any command: stream, else request
 };
 
 enum class Method { Open, GetWeight, DeviceTest, GetParameters, SetParameter, GetLastError, Close, Destroy, Count };
@@ -51,8 +52,8 @@ struct Call {
   Method method;
   int64_t begin, end;  // Now() around the call
   std::string outcome;  // "true", "false", "false 106", "refused", ...
-  // GetWeight that returned True: the weight, its device's scale, unit and
-  // the component's unstable-weight setting at the time.
+  // GetWeight: its device's scale, unit and the component's unstable-weight
+  // setting at the time; judged when it returned True, with the weight.
   bool judged = false;
   double weight = 0;
   int scale = -1;
