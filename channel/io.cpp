@@ -20,6 +20,16 @@ constexpr uint32_t kTcpFirstReplyByteMs = 300;
 constexpr uint32_t kReplySilenceMs = 80;
 constexpr int kScratchSize = 4096;
 constexpr int kTracedPurgeBytes = 64;  // the first of those the purge throws away
+// What may already have been on its way when the channel was found empty,
+// beyond the line's pace: on TCP one pack of a serial-to-network converter
+// (the live deliveries measured need up to 180 bytes, a backlog a converter
+// held for a second over 1000); on a serial line a character half across
+// the wire and one in the UART, and a little for the clocks.
+constexpr uint32_t kTcpPackAllowance = 256;
+constexpr uint32_t kSerialAllowance = 4;
+// The scale behind a TCP channel sends over its own serial line: 9600 baud,
+// ten bits a character.
+constexpr uint32_t kTcpScaleCharUs = 1042;
 
 // What an operation reads of its slot, once, at entry.
 struct Channel {
@@ -62,61 +72,107 @@ void NoteClosed(int index) {
   Trace(index, "the connection is closed: the scale hung up, or it broke");
 }
 
+// How many bytes the port has queued, each look shown to the pace.
+bool LookSerial(int index, os::SerialPort port, uint32_t* queued) {
+  if (!os::SerialQueued(port, queued)) return false;
+  SlotTable[index].reception.pace.Observe(*queued, os::MicroTick());
+  return true;
+}
+
 // Waits up to ms for a byte to be queued on a port whose events include
 // kEventRxChar, then tells how many are queued.
-bool AwaitQueued(os::SerialPort port, uint32_t ms, uint32_t* queued) {
+bool AwaitQueued(int index, os::SerialPort port, uint32_t ms, uint32_t* queued) {
   uint32_t events = 0;
-  return os::SerialWaitEvent(port, ms, &events) && os::SerialQueued(port, queued);
+  return os::SerialWaitEvent(port, ms, &events) && LookSerial(index, port, queued);
+}
+
+constexpr uint8_t kLineEnd = 0x0A;  // LF
+
+// The channel was found empty: its pace is judged from now.
+void StartPace(int index, bool tcp) {
+  const ChannelSettings& s = SlotTable[index].settings;
+  Reception& r = SlotTable[index].reception;
+  const uint32_t charUs = tcp ? kTcpScaleCharUs : os::CharMicroseconds({s.baudRate, s.parity, s.byteSize, s.stopBits});
+  r.pace.Start(os::MicroTick(), charUs, tcp ? kTcpPackAllowance : kSerialAllowance, r.lastByte == kLineEnd);
+}
+
+// Throws away what the last reading took in and left; how many.
+long ThrowAwayKept(Reception& r) {
+  const long kept = r.intake.held();
+  if (kept > 0) r.lastByte = r.intake.bytes[r.intake.count - 1];
+  r.intake.clear();
+  return kept;
+}
+
+// A look at what waits now, taken in and not yet read, or in the socket.
+void LookTcp(int index, os::Socket s) {
+  Reception& r = SlotTable[index].reception;
+  uint32_t queued = 0;
+  os::SocketQueued(s, &queued);
+  r.pace.Observe(static_cast<uint32_t>(r.intake.held()) + queued, os::MicroTick());
 }
 
 // TCP: the next byte, from what the purge's wait took in, else from the
-// socket within ms, with the count queued behind it.
+// socket within ms. Once the bytes seen at the last look are taken, the
+// pace looks again: at whether the reader has caught up, and at how much
+// came with the next arrival.
 bool TakeTcp(int index, os::Socket s, uint32_t ms, uint8_t* byte, ByteOrigin* origin) {
-  Intake& intake = SlotTable[index].reception.intake;
-  if (!intake.empty()) {
-    *byte = intake.Take(origin);
+  Reception& r = SlotTable[index].reception;
+  if (!r.intake.empty()) {
+    *byte = r.lastByte = r.intake.Take();
+    *origin = r.pace.Take();
     return true;
   }
+  const bool seen = r.pace.Seen();
+  if (!seen) LookTcp(index, s);
   bool closed = false;
   if (!ReceiveOne(s, ms, byte, &closed)) {
     if (closed) NoteClosed(index);
     return false;
   }
-  *origin = ByteOrigin{};
-  os::SocketQueued(s, &origin->behind);
+  if (!seen && !r.pace.Seen()) {  // it came after the look
+    uint32_t queued = 0;
+    os::SocketQueued(s, &queued);
+    r.pace.Observe(1 + queued, os::MicroTick());
+  }
+  r.lastByte = *byte;
+  *origin = r.pace.Take();
   return true;
 }
 
-// Serial: reads one of the queued bytes and judges it by the line's pace.
-bool TakeSerial(int index, os::SerialPort port, uint32_t queued, uint8_t* byte, ByteOrigin* origin) {
+// Serial: reads one of the bytes the last look found queued.
+bool TakeSerial(int index, os::SerialPort port, uint8_t* byte, ByteOrigin* origin) {
   if (!os::SerialReadOne(port, byte)) return false;
-  *origin = SlotTable[index].reception.pace.Judge(queued > 0 ? queued - 1 : 0, os::MicroTick());
+  Reception& r = SlotTable[index].reception;
+  r.lastByte = *byte;
+  *origin = r.pace.Take();
   return true;
 }
 
 // Throws away what the peer has sent until the first look that finds
 // nothing, within the time left of limit ms from start. The bytes thrown
 // away, the first of them copied to first (kTracedPurgeBytes).
-long DrainNow(os::Socket s, uint32_t start, uint32_t limit, uint32_t* lastRead, uint8_t* first) {
+long DrainNow(int index, os::Socket s, uint32_t start, uint32_t limit, uint32_t* lastRead, uint8_t* first) {
   uint8_t scratch[kScratchSize];  // contents are thrown away
   long thrownAway = 0;
   int got = 0;
   while (os::Since(start) < limit && os::SocketReadable(s, 0) &&
          (got = os::SocketReceive(s, scratch, kScratchSize)) > 0) {
     *lastRead = os::Tick();
+    SlotTable[index].reception.lastByte = scratch[got - 1];
     for (int i = 0; i < got && thrownAway + i < kTracedPurgeBytes; ++i) first[thrownAway + i] = scratch[i];
     thrownAway += got;
   }
   return thrownAway;
 }
 
-// Takes in what arrives for ms: each arrival into the intake as it comes,
-// so that its bytes keep the count that came with them. An arrival that
-// does not fit is bulk: it is thrown away with all the intake held.
+// Takes in what arrives for ms, each arrival as it comes, so that the pace
+// sees when it came. What the intake cannot hold is beyond the pace, old:
+// the oldest goes. Returns how many went.
 long TakeInFor(int index, os::Socket s, uint32_t ms) {
-  Intake& intake = SlotTable[index].reception.intake;
+  Reception& r = SlotTable[index].reception;
   uint8_t arrival[kScratchSize];
-  long bulk = 0;
+  long dropped = 0;
   const uint32_t start = os::Tick();
   for (uint32_t left; (left = os::Left(start, ms)) > 0 && os::SocketReadable(s, left);) {
     const int got = os::SocketReceive(s, arrival, kScratchSize);
@@ -125,46 +181,46 @@ long TakeInFor(int index, os::Socket s, uint32_t ms) {
       os::Sleep(os::Left(start, ms));
       break;
     }
-    if (!intake.Add(arrival, got)) {
-      bulk += got + intake.count - intake.taken;
-      intake.clear();
-      intake.overflowed = true;
-    }
+    r.pace.Observe(static_cast<uint32_t>(r.intake.held() + got), os::MicroTick());
+    const int gone = r.intake.Add(arrival, got);
+    r.pace.Skip(static_cast<uint32_t>(gone));
+    dropped += gone;
   }
-  return bulk;
+  return dropped;
 }
 
 // Reads what the peer has sent and throws it away until the reader has
 // caught up (a look finds nothing), then waits 80 ms after the last byte
 // read (200 ms when nothing came) for the scale to show whether it streams.
-// What comes during the wait is taken in as it arrives and kept for the
-// reads that follow, as if it had stayed queued, but each arrival with its
-// size: lines that came one by one can then be told from the rest of a
-// backlog that arrives in bulk. The whole purge ends within 200 ms even
-// when the peer never pauses.
+// The pace is judged from the moment the reader caught up. What comes
+// during the wait is taken in as it arrives and kept for the reads that
+// follow, as if it had stayed queued. The whole purge ends within 200 ms
+// even when the peer never pauses.
 bool DrainTcp(int index, os::Socket s) {
   uint8_t first[kTracedPurgeBytes];
-  Intake& intake = SlotTable[index].reception.intake;
+  Reception& r = SlotTable[index].reception;
   // What the last reading took in and left is what would otherwise still
   // wait in the socket: thrown away like it, and counted like it, so that a
   // scale read back to back gets the 80 ms wait after bytes, not the 200.
-  const long kept = intake.count - intake.taken;
-  intake.clear();
-  intake.overflowed = false;
-  SlotTable[index].reception.closedTraced = false;
+  // So is a reading that read ahead to a newer line.
+  const long kept = ThrowAwayKept(r);
+  const bool readAhead = r.readAhead;
+  r.readAhead = r.closedTraced = false;
   const uint32_t start = os::Tick();
   uint32_t lastRead = start;
-  const long drained = DrainNow(s, start, kPurgeIdleMs, &lastRead, first);
+  const long drained = DrainNow(index, s, start, kPurgeIdleMs, &lastRead, first);
+  StartPace(index, true);
   const long thrownAway = kept + drained;
-  const uint32_t afterRead = thrownAway > 0 ? os::Left(lastRead, kPurgeAfterReadMs) : kPurgeIdleMs;
+  const bool found = thrownAway > 0 || readAhead;
+  const uint32_t afterRead = found ? os::Left(lastRead, kPurgeAfterReadMs) : kPurgeIdleMs;
   const uint32_t left = os::Left(start, kPurgeIdleMs);
-  const long bulk = TakeInFor(index, s, afterRead < left ? afterRead : left);
+  const long dropped = TakeInFor(index, s, afterRead < left ? afterRead : left);
   if (thrownAway > 0) {
     Trace(index, "purge: %ld bytes thrown away", thrownAway);
     const int traced = drained < kTracedPurgeBytes ? static_cast<int>(drained) : kTracedPurgeBytes;
     if (traced > 0) TraceBytes(index, "purged", first, traced);
   }
-  if (bulk > 0) Trace(index, "purge: %ld more bytes came in bulk during the wait: thrown away", bulk);
+  if (dropped > 0) Trace(index, "purge: %ld bytes came during the wait beyond the line's pace: thrown away", dropped);
   return true;
 }
 
@@ -197,8 +253,9 @@ bool TcpSend(int index, os::Socket s, const uint8_t* bytes, int count) {
 
 // A reply's origin: old when any of its bytes was; behind its last byte.
 void Join(ByteOrigin* reply, const ByteOrigin& byte) {
-  reply->old = reply->old || byte.old;
-  reply->behind = byte.behind;
+  const bool old = reply->old || byte.old;
+  *reply = byte;
+  reply->old = old;
 }
 
 // Gathers reply bytes into held; returns how many came (0..22).
@@ -208,12 +265,12 @@ int GatherSerial(int index, os::SerialPort port, uint8_t* held, ByteOrigin* orig
   if (!os::SetSerialEvents(port, os::kEventRxChar)) return 0;
   const uint32_t start = os::Tick();
   uint32_t last = start;
-  if (!os::SerialQueued(port, &queued)) return 0;
+  if (!LookSerial(index, port, &queued)) return 0;
   for (;;) {
     uint32_t wait = 0;
     if (queued > 0) {
       ByteOrigin byte;
-      if (!TakeSerial(index, port, queued, &held[n], &byte)) return n;
+      if (!TakeSerial(index, port, &held[n], &byte)) return n;
       Join(origin, byte);
       if (++n == kReplySize) return n;
       last = os::Tick();
@@ -222,7 +279,7 @@ int GatherSerial(int index, os::SerialPort port, uint8_t* held, ByteOrigin* orig
     } else {
       wait = n == 0 ? os::Left(start, kSerialFirstReplyByteMs + 1) : os::Left(last, kReplySilenceMs);
     }
-    if (!AwaitQueued(port, wait, &queued)) return n;
+    if (!AwaitQueued(index, port, wait, &queued)) return n;
   }
 }
 
@@ -258,12 +315,12 @@ bool ReadOneByte(int index, uint8_t* byte, ByteOrigin* origin) {
   if (!ch.serial() || !os::SetSerialEvents(ch.port, os::kEventRxChar)) return false;
   uint32_t queued = 0;
   const uint32_t start = os::Tick();
-  if (!os::SerialQueued(ch.port, &queued)) return false;
+  if (!LookSerial(index, ch.port, &queued)) return false;
   for (;;) {
-    if (queued > 0 && TakeSerial(index, ch.port, queued, byte, origin)) return true;
+    if (queued > 0 && TakeSerial(index, ch.port, byte, origin)) return true;
     *byte = 0;
     if (os::Since(start) > kSerialByteMs) return false;
-    if (!AwaitQueued(ch.port, os::Left(start, kSerialByteMs + 1), &queued)) return false;
+    if (!AwaitQueued(index, ch.port, os::Left(start, kSerialByteMs + 1), &queued)) return false;
   }
 }
 
@@ -271,10 +328,9 @@ bool ReadOneByte(int index, uint8_t* byte, ByteOrigin* origin) {
 bool PurgeSerialInput(int index, os::SerialPort port, const char* what) {
   uint32_t queued = 0;
   if (os::SerialQueued(port, &queued) && queued > 0) Trace(index, "%s: %u bytes thrown away", what, queued);
-  const ChannelSettings& s = SlotTable[index].settings;
-  const os::LineSettings line{s.baudRate, s.parity, s.byteSize, s.stopBits};
   const bool purged = os::PurgeSerial(port);
-  SlotTable[index].reception.pace.Restart(os::MicroTick(), os::CharMicroseconds(line));
+  SlotTable[index].reception.lastByte = 0;  // what went is not known
+  StartPace(index, false);
   return purged;
 }
 
@@ -296,41 +352,54 @@ bool DiscardPending(int index) {
   const Channel ch = ChannelOf(index);
   if (ch.serial()) return PurgeSerialInput(index, ch.port, "unasked");
   if (!ch.tcp()) return false;
-  Intake& intake = SlotTable[index].reception.intake;
   uint8_t first[kTracedPurgeBytes];
   uint32_t lastRead = 0;
-  const long kept = intake.count - intake.taken;
-  intake.clear();
-  const long thrownAway = kept + DrainNow(ch.socket, os::Tick(), kPurgeIdleMs, &lastRead, first);
+  const long kept = ThrowAwayKept(SlotTable[index].reception);
+  const long thrownAway = kept + DrainNow(index, ch.socket, os::Tick(), kPurgeIdleMs, &lastRead, first);
+  StartPace(index, true);
   if (thrownAway > 0) Trace(index, "unasked: %ld bytes thrown away", thrownAway);
   return true;
 }
 
-bool WaitForData(int index) {
+bool LookAgain(int index) {
+  const Channel ch = ChannelOf(index);
+  uint32_t queued = 0;
+  if (ch.tcp()) {
+    LookTcp(index, ch.socket);
+    return true;
+  }
+  return ch.serial() && LookSerial(index, ch.port, &queued);
+}
+
+void JudgeByte(int index, ByteOrigin* origin) {
+  if (index >= 0 && index < kSlotCount) SlotTable[index].reception.pace.Judge(origin);
+}
+
+void NoteReadAhead(int index) {
+  if (index >= 0 && index < kSlotCount) SlotTable[index].reception.readAhead = true;
+}
+
+bool WaitForData(int index, Detected* detected) {
   if (!PurgeChannel(index)) return false;
   const Channel ch = ChannelOf(index);
   if (ch.tcp()) {
-    uint8_t discarded = 0;
-    ByteOrigin origin;
-    const bool streaming = TakeTcp(index, ch.socket, 0, &discarded, &origin);
-    if (streaming) TraceBytes(index, "stream: took", &discarded, 1);
-    // Bytes that came in bulk during the purge's wait were thrown away, but
-    // they came unasked all the same.
-    const bool bulk = !streaming && SlotTable[index].reception.intake.overflowed;
-    if (bulk) Trace(index, "stream: bytes came unasked during the purge's wait");
-    return streaming || bulk;
+    Detected took;
+    took.taken = TakeTcp(index, ch.socket, 0, &took.byte, &took.origin);
+    if (took.taken) TraceBytes(index, "stream: took", &took.byte, 1);
+    if (detected != nullptr) *detected = took;
+    return took.taken;
   }
   uint32_t queued = 0;
   if (!os::SetSerialEvents(ch.port, os::kEventRxChar)) return false;
   const uint32_t start = os::Tick();
-  if (!os::SerialQueued(ch.port, &queued)) return false;
+  if (!LookSerial(index, ch.port, &queued)) return false;
   for (;;) {
     if (queued > 0) {
       Trace(index, "stream: a byte came unasked after %u ms", static_cast<unsigned>(os::Since(start)));
       return true;  // the bytes stay queued for the reads
     }
     if (os::Since(start) >= kStreamDetectMs) return false;
-    if (!AwaitQueued(ch.port, os::Left(start, kStreamDetectMs), &queued)) return false;
+    if (!AwaitQueued(index, ch.port, os::Left(start, kStreamDetectMs), &queued)) return false;
   }
 }
 

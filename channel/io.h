@@ -21,14 +21,23 @@ int32_t ChannelKindAt(int index);
 
 // Discards what is pending (TCP: drains, then waits 80 ms after the last
 // byte read, or 200 ms when nothing came; what comes in that wait is kept
-// for the reads that follow). A serial port's pace is judged from here.
+// for the reads that follow). The pace of what comes is judged from the
+// moment the channel was found empty (see reception.h).
 bool PurgeChannel(int index);
 // Discards what has come and not been taken, without waiting: bytes that
-// are there before a request goes out are no answer to it.
+// are there before a request goes out are no answer to it. The pace is
+// judged afresh from here.
 bool DiscardPending(int index);
+// The byte WaitForData took of a TCP stream to see it.
+struct Detected {
+  bool taken = false;
+  uint8_t byte = 0;
+  ByteOrigin origin;
+};
 // Purges, then true when the scale sends by itself: on a serial port a byte
-// queued within 300 ms (left queued); on TCP a byte readable at once (taken).
-bool WaitForData(int index);
+// queued within 300 ms (left queued); on TCP a byte readable at once (taken,
+// and given in detected).
+bool WaitForData(int index, Detected* detected = nullptr);
 // Sends count (1..22) bytes; on a serial port waits up to 256 ms for the
 // transmitter to empty. A failed TCP send closes the connection.
 bool SendBytes(int index, const uint8_t* bytes, int count);
@@ -37,8 +46,17 @@ bool SendBytes(int index, const uint8_t* bytes, int count);
 bool ReadByte(int index, uint8_t* byte, ByteOrigin* origin = nullptr);
 // Up to 22 bytes, ended by 22 bytes, by 80 ms of silence after a byte, or by
 // no first byte within 350 ms (serial) or 300 ms (TCP). buffer and count are
-// written only when at least one byte came; origin, when given, is old when
-// any of them was old, with the count behind the last.
+// written only when at least one byte came; origin, when given, is the last
+// byte's, and old when any of them was old.
 bool ReadReply(int index, uint8_t* buffer, int* count, ByteOrigin* origin = nullptr);
+// Looks at what has come since the last look, without taking it: bytes
+// that came since may show that bytes taken earlier were old, or that more
+// waits behind them. False when the channel is not open.
+bool LookAgain(int index);
+// A byte taken earlier, judged as the last look leaves it.
+void JudgeByte(int index, ByteOrigin* origin);
+// The reading went on past a line it could have ended with, to take a newer
+// one: the next purge waits as if it had found the bytes it would have left.
+void NoteReadAhead(int index);
 
 }  // namespace pesolan

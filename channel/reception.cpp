@@ -6,44 +6,71 @@
 namespace pesolan {
 namespace {
 
-// A scale's clock may run a few percent fast, and a byte may be half across
-// the line, or waiting in the UART, when the purge is made: room for those,
-// but less than the shortest weight line, so that no whole old line fits.
+// A scale's clock may run a few percent fast.
 constexpr uint64_t kFastClockPercent = 105;
-constexpr uint32_t kLeewayBytes = 8;
 
 }  // namespace
 
-bool Intake::Add(const uint8_t* arrival, int size) {
-  if (size <= 0 || size > kIntakeSize - count) return false;
-  std::memcpy(bytes + count, arrival, static_cast<size_t>(size));
-  for (int i = 0; i < size; ++i) behind[count + i] = static_cast<uint8_t>(std::min(size - 1 - i, 255));
-  count += size;
-  return true;
+void Pace::Start(uint64_t nowUs, uint32_t charUs, uint32_t allowance, bool afterLine) {
+  afterLine_ = afterLine;
+  baseUs_ = nowUs;
+  charUs_ = charUs > 0 ? charUs : 1042;
+  allowance_ = allowance;
+  baseCount_ = taken_ = known_ = oldBelow_ = 0;
+  behind_ = false;
 }
 
-uint8_t Intake::Take(ByteOrigin* origin) {
-  origin->behind = behind[taken];
-  origin->old = false;
-  return bytes[taken++];
+void Pace::Observe(uint32_t waiting, uint64_t nowUs) {
+  const uint32_t came = taken_ + waiting;
+  const bool arrived = came > known_;
+  known_ = std::max(known_, came);
+  if (!behind_) {
+    const uint64_t elapsed = nowUs > baseUs_ ? nowUs - baseUs_ : 0;
+    const uint64_t carried = elapsed * kFastClockPercent / 100 / charUs_ + allowance_;
+    behind_ = known_ - baseCount_ > carried;
+  }
+  if (behind_ && arrived) {  // the flow goes on: all of it so far is old
+    oldBelow_ = known_;
+    baseUs_ = nowUs;
+    baseCount_ = known_;
+  }
+  if (waiting == 0) behind_ = false;
 }
 
-void SerialPace::Restart(uint64_t nowUs, uint32_t microsecondsPerChar) {
-  purgedUs = nowUs;
-  charMicroseconds = microsecondsPerChar > 0 ? microsecondsPerChar : 1042;
-  taken = oldBelow = 0;
-}
-
-ByteOrigin SerialPace::Judge(uint32_t queued, uint64_t nowUs) {
-  const uint64_t elapsed = nowUs > purgedUs ? nowUs - purgedUs : 0;
-  const uint64_t carried = elapsed * kFastClockPercent / 100 / charMicroseconds + kLeewayBytes;
-  const uint64_t received = static_cast<uint64_t>(taken) + 1 + queued;
-  if (received > carried) oldBelow = static_cast<uint32_t>(std::max<uint64_t>(oldBelow, received - carried));
+ByteOrigin Pace::Take() {
   ByteOrigin origin;
-  origin.behind = queued;
-  origin.old = taken < oldBelow;
-  ++taken;
+  origin.sequence = taken_++;
+  known_ = std::max(known_, taken_);
+  Judge(&origin);
   return origin;
+}
+
+void Pace::Judge(ByteOrigin* origin) const {
+  origin->lineStart = afterLine_ && origin->sequence == 0;
+  origin->old = origin->sequence < oldBelow_;
+  origin->behind = known_ > origin->sequence ? known_ - origin->sequence - 1 : 0;
+}
+
+int Intake::Add(const uint8_t* arrival, int size) {
+  if (size <= 0) return 0;
+  int dropped = 0;
+  if (size > kIntakeSize) {
+    dropped = count - taken + size - kIntakeSize;
+    arrival += size - kIntakeSize;
+    size = kIntakeSize;
+    clear();
+  } else if (held() + size > kIntakeSize) {
+    dropped = held() + size - kIntakeSize;
+    taken += dropped;
+  }
+  if (count + size > kIntakeSize) {  // move what is held to the front
+    std::memmove(bytes, bytes + taken, static_cast<size_t>(held()));
+    count = held();
+    taken = 0;
+  }
+  std::memcpy(bytes + count, arrival, static_cast<size_t>(size));
+  count += size;
+  return dropped;
 }
 
 }  // namespace pesolan

@@ -27,8 +27,8 @@ constexpr int kStreamByteBudget = 48;
 constexpr int kShortestTwoByteReply = 11;
 constexpr uint32_t kTcpPauseAfterSendMs = 168;
 constexpr int kLineBufferSize = 64;
-// The shortest weight line with its CR LF: with this much queued behind a
-// line's end, another whole line may be waiting.
+// The shortest weight line with its CR LF: with this much waiting behind a
+// line's end, a newer whole line may be waiting.
 constexpr uint32_t kLineWorth = kShortestStreamLine + 2;
 // A reader still behind by then meets a backlog larger than it can drain,
 // or a flood faster than it can read: the reading ends, as a silent one
@@ -54,15 +54,20 @@ void TraceParsed(int index, const WeightReading& parsed) {
         parsed.unit >= 0 && parsed.unit <= 4 ? kUnits[parsed.unit] : "?");
 }
 
+bool Parse(const Dialogue& d, int length, WeightReading* parsed) { return ParseWeightLine(d.line, length, parsed); }
+
 // A parsed line is the dialogue's result, and clears an Unknown_Data that an
 // earlier dialogue left.
-bool ParseAndStore(const Dialogue& d, int length) {
-  WeightReading parsed;
-  if (!ParseWeightLine(d.line, length, &parsed)) return false;
+bool Store(const Dialogue& d, const WeightReading& parsed) {
   ClearUnknownData(d.device);
   *d.reading = parsed;
   if (Tracing(d.index)) TraceParsed(d.index, parsed);
   return true;
+}
+
+bool ParseAndStore(const Dialogue& d, int length) {
+  WeightReading parsed;
+  return Parse(d, length, &parsed) && Store(d, parsed);
 }
 
 bool IsDigit(uint8_t b) { return b >= '0' && b <= '9'; }
@@ -97,69 +102,96 @@ bool GiveUpOnUnknownData(const Dialogue& d) {
   return false;
 }
 
-constexpr int kTracedOldLines = 3;  // then only their count
+constexpr int kTracedSkippedLines = 3;  // then only their count
 
-// A line that did not come while the reader was caught up with the scale:
-// its bytes are given back to the budget, as a backlog is no junk.
-void TraceOldLine(int index, int skipped, bool old, uint32_t behind) {
-  if (skipped > kTracedOldLines) return;
-  if (old) {
-    Trace(index, "an old line: its bytes came faster than the line carries them");
-  } else {
-    Trace(index, "an old line: it came in bulk, %u bytes behind it", static_cast<unsigned>(behind));
-  }
-}
-
-// How many old lines a stream reading skipped, when it skipped more than it
-// traced one by one.
-struct OldLinesTally {
+// Lines a stream reading passed over: old ones, given back to the budget as
+// a backlog is no junk, and ones with a newer line waiting behind them.
+struct Skipped {
   int index;
-  int skipped = 0;
-  ~OldLinesTally() {
-    if (skipped > kTracedOldLines) Trace(index, "%d old lines skipped in all", skipped);
+  int old = 0, older = 0;
+  void Old() {
+    if (++old <= kTracedSkippedLines) Trace(index, "an old line: it came faster than the scale's line carries it");
+  }
+  void Older(uint32_t behind) {
+    if (++older <= kTracedSkippedLines) Trace(index, "a newer line may wait behind it: %u bytes", static_cast<unsigned>(behind));
+  }
+  ~Skipped() {
+    if (old > kTracedSkippedLines) Trace(index, "%d old lines skipped in all", old);
   }
 };
 
+// The newest line that counted so far, kept while more waited behind it.
+struct Newest {
+  bool held = false;
+  WeightReading reading;
+  ByteOrigin start;  // its first byte
+};
+
+// The newest line, unless bytes that came since show it was old too.
+bool Settle(const Dialogue& d, Newest& newest) {
+  if (!newest.held || !LookAgain(d.index)) return false;
+  newest.held = false;
+  JudgeByte(d.index, &newest.start);
+  if (newest.start.old) {
+    Trace(d.index, "the line kept turned out old: more came since than the line carries");
+    return false;
+  }
+  return Store(d, newest.reading);
+}
+
 // The scale sends CR LF-ended lines by itself. The line in progress when the
-// dialogue starts is dropped; lines of 16 bytes or more are parsed, each once
-// as it completes. Only a current line counts: none of its bytes old, and no
-// line's worth of bytes queued behind it, nor behind the line before it
-// (then it was queued with that one); what waited while nobody read is
-// thereby skipped. Bytes that form no weight line within the 48-byte budget
-// end the dialogue, so a scale that streams junk cannot hold the caller.
-bool ReadStream(Dialogue& d) {
+// dialogue starts is dropped, unless the byte that showed the stream is
+// known to start a line (the channel was found empty right after a line's
+// end): then it is whole. Lines of 16 bytes or more are parsed, each once
+// as it completes. Only a line with no old byte counts, and of those the
+// newest that has come: one with a line's worth of bytes waiting behind it
+// is kept while the reading goes on through what waits. What waited while
+// nobody read is thereby skipped, and a converter's pack is read at its
+// newest line. Bytes that form no weight line within the 48-byte budget end
+// the dialogue, so a scale that streams junk cannot hold the caller.
+bool ReadStream(Dialogue& d, const Detected& detected) {
   const uint32_t limit = d.kind == Serial ? kSerialStreamLimitMs : kTcpStreamLimitMs;
   int position = 0, lineLength = 0, counted = 0, lineCounted = 0;
-  bool firstLine = true, lineOld = false, behindBefore = false;
-  OldLinesTally tally{d.index};
+  bool firstLine = true;
+  ByteOrigin lineStart;
+  if (detected.taken && detected.origin.lineStart && !detected.origin.old) {
+    d.line[0] = detected.byte;
+    lineStart = detected.origin;
+    position = counted = lineCounted = 1;
+    firstLine = false;
+  }
+  Newest newest;
+  Skipped skipped{d.index};
   for (;;) {
     const bool wasFirstLine = firstLine;
     uint8_t byte = 0;  // ReadByte blocks until a byte comes or its limit passes
     ByteOrigin origin;
     if (!ReadByte(d.index, &byte, &origin)) {
+      if (Settle(d, newest)) return true;
       if (os::Since(d.startTick) < limit) continue;
       Trace(d.index, "the stream's %u ms have passed", static_cast<unsigned>(limit));
       return false;
     }
-    lineOld = lineOld || origin.old;
-    const bool stillBehind = lineOld || behindBefore || origin.behind >= kLineWorth;
-    if (stillBehind && os::Since(d.startTick) >= kCatchUpLimitMs) {
+    if ((origin.old || origin.behind >= kLineWorth) && os::Since(d.startTick) >= kCatchUpLimitMs) {
+      if (Settle(d, newest)) return true;
       Trace(d.index, "still behind the scale after %u ms: no current line", static_cast<unsigned>(kCatchUpLimitMs));
       return false;
     }
+    if (position == 0) lineStart = origin;
     d.line[position] = byte;
     if (position > 0 && d.line[position - 1] == CR && byte == LF) {
-      const bool behind = origin.behind >= kLineWorth;
-      const bool current = !lineOld && !behind && !behindBefore;
+      LookAgain(d.index);  // what came meanwhile may show the line old
+      JudgeByte(d.index, &lineStart);
+      JudgeByte(d.index, &origin);
       ++counted;
-      if (!current) {
-        if (!wasFirstLine) TraceOldLine(d.index, ++tally.skipped, lineOld, origin.behind);
+      if (lineStart.old) {
+        if (!wasFirstLine) skipped.Old();
         counted -= lineCounted + 1;
+      } else if (!wasFirstLine) {
+        lineLength = position - 1;
       }
-      if (!wasFirstLine && current) lineLength = position - 1;
       position = lineCounted = 0;
-      firstLine = lineOld = false;
-      behindBefore = behind;
+      firstLine = false;
     } else if (position == kLinePositions - 1) {
       position = 0;  // the line is cut; this byte is not counted
     } else {
@@ -168,12 +200,21 @@ bool ReadStream(Dialogue& d) {
       ++lineCounted;
     }
     if (lineLength >= kShortestStreamLine) {
-      if (ParseAndStore(d, lineLength)) return true;
+      WeightReading parsed;
+      const bool good = Parse(d, lineLength, &parsed);
       // Parsed once, when it completed: the next line's bytes overwrite it
       // from the front, and the mixture must never be read as a weight.
       lineLength = 0;
+      if (good && origin.behind < kLineWorth) return Store(d, parsed);
+      if (good) {
+        skipped.Older(origin.behind);
+        NoteReadAhead(d.index);
+        newest = {true, parsed, lineStart};
+        counted = 0;  // a weight line: what follows is judged afresh
+      }
     }
-    if (counted >= kStreamByteBudget) return GiveUpOnUnknownData(d);
+    if (newest.held && origin.behind == 0 && Settle(d, newest)) return true;
+    if (counted >= kStreamByteBudget) return Settle(d, newest) || GiveUpOnUnknownData(d);
   }
 }
 
@@ -186,16 +227,17 @@ bool Send(const Dialogue& d, const uint8_t* request, int count) {
   return true;
 }
 
-// A reply to the request just sent: none when it filled the 22 bytes with
-// more queued behind it (a stream, or a backlog arriving). Its pace is not
-// judged: a scale behind a USB port of its own answers at the bus's speed,
-// and an adapter's old bytes come right after the purge, which the stream
-// watch before any request has waited out.
+// A reply to the request just sent: over TCP, none when its bytes came
+// faster than the scale's line carries them since the channel was found
+// empty before the send (a backlog arriving, not an answer). A serial
+// reply's pace is not judged: a scale behind a USB port of its own answers
+// at the bus's speed, and what waited in an adapter came right after the
+// purge, which the stream watch before any request has waited out.
 bool TakeReply(Dialogue& d, int* count) {
   ByteOrigin origin;
   if (!ReadReply(d.index, d.line, count, &origin)) return false;
-  if (*count == kReplySize && origin.behind > 0) {
-    Trace(d.index, "no reply: %u more bytes queued behind its 22", static_cast<unsigned>(origin.behind));
+  if (d.kind == Tcp && origin.old) {
+    Trace(d.index, "no reply: its bytes came faster than the scale's line carries them");
     return false;
   }
   return true;
@@ -239,9 +281,10 @@ bool ExchangeWeight(const DeviceHandle& handle, WeightReading* reading) {
   const TraceScope trace(index);
   Trace(index, "reading begins");
   Dialogue d{handle, index, ChannelKindAt(index), os::Tick(), reading};
-  if (WaitForData(index)) {
+  Detected detected;
+  if (WaitForData(index, &detected)) {
     Trace(index, "way: stream");
-    return ReadStream(d);
+    return ReadStream(d, detected);
   }
   return RequestStepwise(d) || RequestAtOnce(d);
 }

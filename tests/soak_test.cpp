@@ -58,7 +58,7 @@ void ExpectNoGrowth(Cycle cycle) {
 }
 
 TEST(Soak, OpenReadCloseThousandTimesThroughTheCore) {
-  SimProcess sim({"--pty", "--interval", "2"});
+  SimProcess sim({"--pty", "--wire-speed", "--interval", "1"});
   MappedPort port(kSimPort, sim.ptyPath());
   pesolan::ErrorRecord lastError;
   auto cycle = [&] {
@@ -74,7 +74,7 @@ TEST(Soak, OpenReadCloseThousandTimesThroughTheCore) {
 
 TEST(Soak, ComponentsCreatedUsedAndDestroyedThousandTimes) {
   REQUIRE_PRIVATE_DEV();
-  SimProcess sim({"--pty", "--interval", "2"});
+  SimProcess sim({"--pty", "--wire-speed", "--interval", "1"});
   PlacedPty placed(sim.ptyPath());
   ASSERT_TRUE(placed.ok());
   host::Library library(PESOLAN_LIBRARY_PATH);
