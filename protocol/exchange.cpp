@@ -1,10 +1,12 @@
 #include "protocol/exchange.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "channel/channel_settings.h"
 #include "channel/device_errors.h"
 #include "channel/io.h"
+#include "channel/reception.h"
 #include "channel/trace.h"
 #include "platform/os.h"
 #include "protocol/decimal.h"
@@ -227,6 +229,49 @@ bool Send(const Dialogue& d, const uint8_t* request, int count) {
   return true;
 }
 
+// More than a line waited behind the reply: lines that came together (a
+// converter's pack, a stream), of which the newest whole one answers this
+// request; the first may have waited for seconds in a converter that held
+// it. Reads on through what waits and puts the newest whole line in the
+// line buffer as the reply; the reply stays as it came when no whole line
+// followed it.
+bool TakeNewestReply(Dialogue& d, ByteOrigin origin, int* count) {
+  uint8_t line[kLineBufferSize];
+  int length = 0, newest = 0, begins = 0;
+  for (int i = 0; i < *count; ++i) {  // the line in progress after the reply's own
+    line[length++] = d.line[i];
+    if (i > 0 && d.line[i - 1] == CR && d.line[i] == LF) length = 0, begins = i + 1;
+  }
+  ByteOrigin start = origin, newestStart;  // the origin given is the reply's last byte's
+  start.sequence -= static_cast<uint32_t>(*count - 1 - std::min(begins, *count - 1));
+  for (int n = 0; origin.behind > 0 && n < kIntakeSize; ++n) {
+    uint8_t byte = 0;
+    if (!ReadByte(d.index, &byte, &origin)) break;
+    if (length == 0) start = origin;
+    line[length] = byte;
+    length = length + 1 < kLineBufferSize ? length + 1 : 0;  // no line is that long
+    if (length >= 2 && line[length - 2] == CR && byte == LF) {
+      if (length - 2 >= kShortestTwoByteReply) {
+        std::memset(d.line, 0, kReplySize);
+        std::memcpy(d.line, line, static_cast<size_t>(std::min(length, kReplySize)));
+        newest = length;
+        newestStart = start;
+      }
+      length = 0;
+    }
+  }
+  if (newest == 0) return true;
+  LookAgain(d.index);
+  JudgeByte(d.index, &newestStart);
+  if (d.kind == Tcp && newestStart.old) {
+    Trace(d.index, "no reply: the lines behind it came faster than the scale's line carries them");
+    return false;
+  }
+  Trace(d.index, "the reply came with newer lines behind it: the newest is the answer");
+  *count = std::min(newest, kReplySize);
+  return true;
+}
+
 // A reply to the request just sent: over TCP, none when its bytes came
 // faster than the scale's line carries them since the channel was found
 // empty before the send (a backlog arriving, not an answer). A serial
@@ -240,7 +285,7 @@ bool TakeReply(Dialogue& d, int* count) {
     Trace(d.index, "no reply: its bytes came faster than the scale's line carries them");
     return false;
   }
-  return true;
+  return origin.behind < kLineWorth || TakeNewestReply(d, origin, count);
 }
 
 // ENQ, a lone ACK back, then DC1 and the weight line.

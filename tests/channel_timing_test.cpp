@@ -292,6 +292,15 @@ TEST(VirtualBacklog, ARequestIsNeverAnsweredByABacklog) {
   ScriptChannel(Tcp);
   Arrive(250, kOld.substr(0, 16));  // a short tail, before ENQ DC1 goes out
   EXPECT_EQ(ReadScripted(), -1);
+
+  // A converter that packs replies held old ones: with newer lines behind
+  // it, the first line is no answer to this request; the newest is. (ENQ DC1
+  // goes out before 700 ms on either channel, after the first way's wait.)
+  for (const ChannelKind kind : {Tcp, Serial}) {
+    ScriptChannel(kind);
+    Arrive(700, Lines(kOld, 3) + kNew);
+    EXPECT_EQ(ReadScripted(), 11111) << (kind == Tcp ? "TCP" : "serial");
+  }
 }
 
 // A USB adapter keeps its own buffer: after the purge its old bytes come

@@ -4,13 +4,19 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
+#include <thread>
+#include <vector>
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -179,6 +185,62 @@ TEST_P(Exchange, LinesThatWaitedWhileNobodyReadAreNeverTheWeight) {
     fresh += s.reading().value == 11111 ? 1 : 0;
   }
   EXPECT_GE(fresh, 1) << "the new weight that follows a backlog is read";
+}
+
+// A live scale behind what real installations put on its way: a
+// converter's packs (of lines, by a timer, of a buffer's bytes behind a
+// stream with no quiet gap), a virtual COM port's bursts, a USB adapter's
+// latency timer, or nothing. Read at changing moments, every reading gives
+// its weight.
+TEST_P(Exchange, EveryDeliveryOfALiveScaleIsRead) {
+  using Args = std::vector<std::string>;
+  const std::vector<Args> deliveries =
+      serial() ? std::vector<Args>{{"--wire-speed", "--interval", "20"},
+                                   {"--pack", "timer:100", "--interval", "20"},
+                                   {"--pack", "timer:16", "--wire-speed", "--interval", "1"}}
+               : std::vector<Args>{{"--interval", "100"},
+                                   {"--pack", "lines:4", "--interval", "20"},
+                                   {"--pack", "timer:200", "--interval", "20"},
+                                   {"--pack", "gap:2,bytes:64", "--wire-speed", "--interval", "1"}};
+  for (Args args : deliveries) {
+    args.insert(args.end(), {"--weight", "11111", "--unit", "g"});
+    Scale s(serial(), args);
+    ASSERT_TRUE(s.connected);
+    for (int reading = 0; reading < 6; ++reading) {
+      EXPECT_TRUE(s.Exchange()) << args[0] << " " << args[1] << ", reading " << reading;
+      EXPECT_EQ(s.reading().value, 11111);
+      os::Sleep(70 + 37 * static_cast<uint32_t>(reading));
+    }
+  }
+}
+
+// A busy host reads late: lines that came one by one wait together, and the
+// reading still takes them for what they are, the scale's current lines.
+// The reading runs in a thread that gets the processors only when the busy
+// ones leave them.
+TEST_P(Exchange, AScaleIsReadWhileTheMachineIsBusy) {
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> busy;
+  for (unsigned i = 0; i < std::max(1u, std::thread::hardware_concurrency()); ++i) {
+    busy.emplace_back([&stop] {
+      for (volatile unsigned long n = 0; !stop.load(std::memory_order_relaxed); n = n + 1) {
+      }
+    });
+  }
+  Scale s(serial(), {"--interval", "20", "--weight", "2.5", "--unit", "kg"});
+  int read = 0;
+  std::thread reader([&] {
+    const sched_param idle{};
+    pthread_setschedparam(pthread_self(), SCHED_IDLE, &idle);
+    for (int reading = 0; reading < 20 && s.connected; ++reading) {
+      read += s.Exchange() && s.reading().value == 2.5 ? 1 : 0;
+    }
+  });
+  reader.join();
+  stop = true;
+  for (std::thread& t : busy) t.join();
+  ASSERT_TRUE(s.connected);
+  EXPECT_EQ(read, 20) << "readings of a live scale on a busy machine";
 }
 
 TEST(StreamExchange, LineInProgressAtTheStartIsDropped) {

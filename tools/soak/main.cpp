@@ -4,7 +4,7 @@
 // what the scales sent. Exits non-zero when anything was wrong.
 //   pesolan-soak [--seconds N] [--seed N] [--threads N] [--lib PATH]
 //                [--scale-sim PATH] [--json FILE] [--markdown FILE]
-//                [--no-memory-check]
+//                [--no-memory-check] [--keep-sent]
 
 #include <dirent.h>
 #include <sys/mount.h>
@@ -45,8 +45,8 @@ bool ParseArgs(int argc, char** argv, Options* o) {
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     const std::string v = i + 1 < argc ? argv[i + 1] : "";
-    if (a == "--no-memory-check") {
-      o->checkMemory = false;
+    if (a == "--no-memory-check" || a == "--keep-sent") {
+      (a == "--keep-sent" ? o->keepSent : o->checkMemory) = a == "--keep-sent";
       continue;
     }
     if (v.empty()) return false;
@@ -187,7 +187,7 @@ int main(int argc, char** argv) {
   Options o;
   if (!ParseArgs(argc, argv, &o)) {
     std::fputs("usage: pesolan-soak [--seconds N] [--seed N] [--threads N] [--lib PATH] [--scale-sim PATH]\n"
-               "                    [--json FILE] [--markdown FILE] [--no-memory-check]\n",
+               "                    [--json FILE] [--markdown FILE] [--no-memory-check] [--keep-sent]\n",
                stderr);
     return 2;
   }
@@ -230,9 +230,13 @@ int main(int argc, char** argv) {
     if (s.com != 0) umount2(NodeOf(s.com).c_str(), MNT_DETACH);
     s.sim.reset();  // its --sent file is complete
     sent.push_back(ReadSent(s.sentFile));
-    std::remove(s.sentFile.c_str());
+    if (!o.keepSent) std::remove(s.sentFile.c_str());
   }
-  rmdir(dir);
+  if (o.keepSent) {
+    std::printf("the scales' --sent files are kept in %s\n", dir);
+  } else {
+    rmdir(dir);
+  }
   f.Judge(calls, sent, streams);
 
   if (std::FILE* json = std::fopen(o.json.c_str(), "w")) {

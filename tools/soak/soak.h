@@ -30,6 +30,7 @@ struct Options {
   std::string json = "build/soak.json";
   std::string markdown;  // the reliability report, when asked for
   bool checkMemory = true;  // off under sanitizers, whose heaps grow by design
+  bool keepSent = false;    // the scales' --sent files stay, for a look at a failure
 };
 
 // One device's scale: a scale-sim on loopback TCP or on a pseudo-terminal
