@@ -24,7 +24,7 @@ std::vector<Arg> Kinds() {
   huge.v.vt = host::VT_I8;
   huge.v.llVal = INT64_MAX;
   return {Arg::Empty(), Arg::Int(-7), Arg::Double(1e300), Arg::Bool(true), Arg::Text(u""), Arg::Text(u"1"),
-          nullText, unterminated, surrogate, Arg::Text(std::u16string(5000, u'9')), huge};
+          Arg::Text(u"Prm_Unit"), nullText, unterminated, surrogate, Arg::Text(std::u16string(5000, u'9')), huge};
 }
 
 enum class Manager { Present, Absent, Refusing };
@@ -40,21 +40,26 @@ INSTANTIATE_TEST_SUITE_P(Memory, BadInput, ::testing::Values(Manager::Present, M
 TEST_P(BadInput, EveryMethodWithEveryArgumentKindAnswersPlainly) {
   if (GetParam() == Manager::Absent) addin.component.initDone()->setMemManager(nullptr);
   addin.memory.refusing = GetParam() == Manager::Refusing;
-  addin.UseTcp(ClosedTcpPort());  // devices open quickly and fail to connect
+  const ClosedTcpPort closed;
+  addin.UseTcp(closed.port());  // devices open quickly and fail to connect
   const std::vector<Arg> kinds = Kinds();
-  int calls = 0;
+  constexpr long kGetParameters = 3, kClose = 6;
+  std::vector<int> answered(12, 0);
   for (long method = 0; method < 12; ++method) {
-    if (method == 6) continue;  // Close: below, so that devices stay open here
+    if (method == kClose) continue;  // below, so that devices stay open here
+    // The settings document lists the machine's serial ports: only in the
+    // private /dev, whose serial nodes are the tests' own.
+    if (method == kGetParameters && !InPrivateDev()) continue;
     for (const Arg& first : kinds) {
       for (const Arg& second : {Arg::Empty(), Arg::Text(u"2"), Arg::Double(0.5)}) {
         host::Variant result{};
         std::vector<host::Variant> params = {first.v, second.v};
         const bool status = addin.component.extender()->CallAsFunc(method, &result, params.data(), 2);
-        ++calls;
         if (!status) {
           EXPECT_EQ(result.vt, host::VT_EMPTY) << "a refused call leaves the result alone";
           continue;
         }
+        ++answered[static_cast<size_t>(method)];
         EXPECT_TRUE(result.vt == host::VT_BOOL || result.vt == host::VT_I4) << "method " << method;
         for (host::Variant& v : params) {
           const bool handedBack = v.vt == host::VT_PWSTR && v.pwstrVal != nullptr &&
@@ -69,7 +74,10 @@ TEST_P(BadInput, EveryMethodWithEveryArgumentKindAnswersPlainly) {
       }
     }
   }
-  EXPECT_GT(calls, 300);
+  for (long method = 0; method < 12; ++method) {
+    if (method == kClose || (method == kGetParameters && !InPrivateDev())) continue;
+    EXPECT_GT(answered[static_cast<size_t>(method)], 0) << "method " << method << " answered no call at all";
+  }
   EXPECT_EQ(addin.memory.LiveBlocks(), 0u);
   for (const Arg& kind : kinds) addin.Call(u"Close", {kind});
   for (int n = 1; n <= 8; ++n) addin.Close(std::u16string(1, static_cast<char16_t>(u'0' + n)));

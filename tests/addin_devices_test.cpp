@@ -13,6 +13,7 @@
 #include "support/addin_fixture.h"
 #include "support/sim_process.h"
 #include "support/text.h"
+#include "support/messages.h"
 
 using namespace testing_support;
 
@@ -143,21 +144,22 @@ TEST_F(Devices, DeviceTestOfASilentScaleGivesCode106AndTheHint) {
   SimProcess silent({"--tcp", "--mode", "silent"});
   addin.UseTcp(silent.port());
   std::u16string second;
-  EXPECT_EQ(Test(&second), u"Ошибка: 106 Нет данных от весов.; Проверьте подключение весов и их настройки.");
+  EXPECT_EQ(Test(&second), u"Ошибка: 106 " + Message16(106) + u"; Проверьте подключение весов и их настройки.");
   EXPECT_FALSE(lastTestOk);
   EXPECT_EQ(second, u"");
   std::u16string message;
   EXPECT_EQ(addin.LastError(&message), 106);
-  EXPECT_EQ(message, u"Нет данных от весов.");
+  EXPECT_EQ(message, Message16(106));
 }
 
 TEST_F(Devices, OpenOfAnUnreachableScaleStillGivesAnIdentifierAndCode105) {
-  addin.UseTcp(ClosedTcpPort());
+  const ClosedTcpPort closed;
+  addin.UseTcp(closed.port());
   const std::u16string id = addin.Open();
   EXPECT_EQ(id, u"1");
   std::u16string message;
   EXPECT_EQ(addin.LastError(&message), 105);
-  EXPECT_EQ(message, u"Ошибка подключения клиента TCP.");
+  EXPECT_EQ(message, Message16(105));
   Stopwatch watch;
   EXPECT_TRUE(addin.Close(id));
   EXPECT_GE(watch.ms(), 256 + 640 - kTickSlack) << "the slot never became ready";
@@ -170,7 +172,7 @@ TEST_F(Devices, CalibrateIsRefusedWithCode109AndChangesNothingAfterAnError) {
   EXPECT_FALSE(r.ok());
   std::u16string message;
   EXPECT_EQ(addin.LastError(&message), 109);
-  EXPECT_EQ(message, u"Установка тары не поддерживается.");
+  EXPECT_EQ(message, Message16(109));
   EXPECT_EQ(addin.LastError(), 109) << "reading the error does not clear it";
 
   EXPECT_FALSE(addin.Call(u"Calibrate", {Arg::Text(id), Arg::Empty()}).ok());

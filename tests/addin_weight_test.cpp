@@ -13,6 +13,7 @@
 #endif
 #include "support/sim_process.h"
 #include "support/text.h"
+#include "support/messages.h"
 
 using namespace testing_support;
 
@@ -69,7 +70,7 @@ TEST_F(Weight, SilentScaleGivesCode106UntilAReadingSucceeds) {
   EXPECT_EQ(failed.args[1].dblVal, 99) << "the weight argument is untouched on failure";
   std::u16string message;
   EXPECT_EQ(addin.LastError(&message), 106);
-  EXPECT_EQ(message, u"Нет данных от весов.");
+  EXPECT_EQ(message, Message16(106));
   EXPECT_EQ(addin.LastError(), 106) << "GetLastError does not clear";
   ASSERT_TRUE(addin.Weight(id, &weight));
   EXPECT_EQ(addin.LastError(&message), 0);
@@ -82,7 +83,7 @@ TEST_F(Weight, UnstableWeightIsRefusedWithCode110UntilAStableOne) {
   EXPECT_FALSE(addin.Weight(id, &weight));
   std::u16string message;
   EXPECT_EQ(addin.LastError(&message), 110);
-  EXPECT_EQ(message, u"Текущий вес нестабилен.");
+  EXPECT_EQ(message, Message16(110));
   EXPECT_TRUE(addin.Weight(id, &weight));
   EXPECT_EQ(addin.LastError(), 0);
 }
@@ -129,7 +130,7 @@ TEST_F(Weight, WeightTooLargeForItsTextIsUnknownDataThenClears) {
   EXPECT_FALSE(addin.Weight(id, &weight)) << "10^24 mg does not fit 23 characters";
   std::u16string message;
   EXPECT_EQ(addin.LastError(&message), 108);
-  EXPECT_EQ(message, u"Обнаружены неизвестные данные.");
+  EXPECT_EQ(message, Message16(108));
   ASSERT_TRUE(addin.Weight(id, &weight));
   EXPECT_DOUBLE_EQ(weight, 12345000.0);
   EXPECT_EQ(addin.LastError(), 0);
@@ -171,7 +172,7 @@ TEST_F(Weight, DestroyingAComponentReleasesItsDevicesSlots) {
   const std::u16string id = extra.Open();
   std::u16string message;
   EXPECT_EQ(extra.LastError(&message), 101) << "256 slots are taken across the components";
-  EXPECT_EQ(message, u"Ограничение по количеству экземпляров класса: не более 256.");
+  EXPECT_EQ(message, Message16(101));
   extra.Close(id);
   components.pop_back();
   EXPECT_FALSE(extra.Open().empty());
@@ -213,7 +214,7 @@ TEST_F(SerialWeight, AbsentPortWhileOthersArePresentGivesCode104) {
   EXPECT_EQ(id, u"1");
   std::u16string message;
   EXPECT_EQ(addin.LastError(&message), 104);
-  EXPECT_EQ(message, u"Ошибка открытия порта RS-232.");
+  EXPECT_EQ(message, Message16(104));
 }
 
 TEST_F(SerialWeight, NoSerialPortAtAllGivesCode103) {
@@ -222,7 +223,7 @@ TEST_F(SerialWeight, NoSerialPortAtAllGivesCode103) {
   addin.Open();
   std::u16string message;
   EXPECT_EQ(addin.LastError(&message), 103);
-  EXPECT_EQ(message, u"В системе нет ни одного последовательного порта RS-232.");
+  EXPECT_EQ(message, Message16(103));
 }
 
 TEST_F(SerialWeight, DestroyingTheComponentUnlocksItsPort) {

@@ -12,6 +12,8 @@
 #include <unistd.h>
 
 #include "channel/io.h"
+#include "channel/slot_table.h"
+#include "platform/os.h"
 #include "support/devices.h"
 #include "support/text.h"
 
@@ -34,6 +36,17 @@ struct Bench {
     index = SlotOf(device);
   }
   ~Bench() { UnmapAllPorts(); }
+  // Waits (up to 5 s) until the channel holds at least bytes unread.
+  bool Holds(uint32_t bytes) const {
+    const DeviceSlot& slot = SlotTable[index];
+    uint32_t queued = 0;
+    for (Stopwatch wait; wait.ms() < 5000; os::Sleep(1)) {
+      const bool looked = slot.channelKind == Serial ? os::SerialQueued(slot.comHandle, &queued)
+                                                     : os::SocketQueued(slot.socket, &queued);
+      if (looked && queued >= bytes) return true;
+    }
+    return false;
+  }
   std::unique_ptr<SimProcess> sim;
   DeviceHandle device;
   bool connected = false;
@@ -110,7 +123,7 @@ TEST_P(ChannelIo, PurgeThrowsAwayWhatWasPending) {
   Bench b(serial(), {"--mode", "request", "--line", "OLD"});
   ASSERT_TRUE(b.connected);
   ASSERT_TRUE(SendBytes(b.index, &DC1, 1));
-  os::Sleep(100);  // the answer is pending
+  ASSERT_TRUE(b.Holds(5)) << "the answer, OLD CR LF, is pending";
   EXPECT_TRUE(PurgeChannel(b.index));
   uint8_t byte = 0;
   EXPECT_FALSE(ReadByte(b.index, &byte)) << "nothing of it is left";

@@ -25,9 +25,10 @@ constexpr int kWarmUp = 20;
 
 size_t HeapInUse() { return mallinfo2().uordblks; }
 
-// Heap figures mean nothing under AddressSanitizer, whose LeakSanitizer
-// checks for leaks at exit instead.
-#if defined(__SANITIZE_ADDRESS__)
+// Heap figures mean nothing under the sanitizers, whose allocators keep
+// memory of their own (AddressSanitizer's LeakSanitizer checks for leaks at
+// exit instead).
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr bool kHeapMeasurable = false;
 #else
 constexpr bool kHeapMeasurable = true;

@@ -19,12 +19,16 @@ namespace {
 
 constexpr uint64_t kLimit = 4096;
 
+// A folder of the test's own, removed with what it holds; path is empty
+// when it could not be made.
 struct Folder {
   Folder() {
     char made[] = "/tmp/pesolan-trace-file.XXXXXX";
     path = mkdtemp(made) != nullptr ? made : "";
   }
-  ~Folder() { std::system(("rm -rf " + path).c_str()); }
+  ~Folder() {
+    if (!path.empty()) std::system(("rm -rf '" + path + "'").c_str());
+  }
   std::string path;
 };
 
@@ -44,6 +48,7 @@ std::string Line(int writer, int n) {
 // had just begun, a fresh, nearly empty file would be thrown into .1.
 TEST(TraceFile, WritersPastTheLimitAtOnceRollItOverOnlyWhenFull) {
   Folder dir;
+  ASSERT_FALSE(dir.path.empty()) << "no folder for the trace";
   ASSERT_FALSE(dir.path.empty());
   const std::string path = dir.path + "/trace.log", older = path + ".1";
   int failures = 0;
@@ -75,6 +80,7 @@ TEST(TraceFile, WritersPastTheLimitAtOnceRollItOverOnlyWhenFull) {
 // afresh with a line that says why, and stays within the limit.
 TEST(TraceFile, ARollOverThatCannotMoveTheFileStartsItAfresh) {
   Folder dir;
+  ASSERT_FALSE(dir.path.empty()) << "no folder for the trace";
   const std::string path = dir.path + "/trace.log";
   ASSERT_EQ(mkdir((path + ".1").c_str(), 0700), 0);
   for (int n = 0; n < 200; ++n) {

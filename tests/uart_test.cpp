@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <future>
@@ -303,6 +304,8 @@ TEST(RealPorts, AnAdapterPulledOutEndsTheCallsAndIsReadAgainWhenBack) {
     } else {
       auto reading = std::async(std::launch::async, [&] { return addin.Weight(id, &weight); });
       usleep(when == "request" ? 500000 : 200000);  // the dialogue is under way
+      ASSERT_EQ(reading.wait_for(std::chrono::seconds(0)), std::future_status::timeout)
+          << when << ": the reading was over before the adapter went, so this tried nothing";
       ASSERT_TRUE(Machine(unplug));
       EXPECT_FALSE(reading.get()) << when;
     }

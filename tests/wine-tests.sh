@@ -10,7 +10,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:-build/windows-x64}" && pwd)
 tools=$(cd "${2:-build/linux/tools}" && pwd)
 
-if [ "${PESOLAN_PRIVATE_DEV:-}" != 1 ]; then
+if ! "$here/private-dev.sh" --check; then
   if [ "$(id -u)" -ne 0 ]; then
     # make test names what it skipped in its closing lines.
     echo "wine-tests: skipped (a private /dev needs root)"

@@ -15,10 +15,7 @@ bool InPrivateDev() { return false; }
 PlacedPty::PlacedPty(const std::string&, int) {}
 PlacedPty::~PlacedPty() {}
 #else
-bool InPrivateDev() {
-  const char* flag = std::getenv("PESOLAN_PRIVATE_DEV");
-  return flag != nullptr && std::strcmp(flag, "1") == 0;
-}
+bool InPrivateDev() { return scale_sim::InPrivateDev(); }
 
 PlacedPty::PlacedPty(const std::string& ptyPath, int comPort)
     : node_("/dev/ttyUSB" + std::to_string(comPort - kPrivateComPort)) {

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -39,9 +40,23 @@ bool Replace(const char* target, const std::string& text) {
   return mounted;
 }
 
+// The folders of resolver daemons' sockets (nscd, systemd-resolved, the
+// system bus they answer on), made empty where they exist: a Unix socket
+// is reached by its path from any network namespace, and the daemon behind
+// it would look the name up on the machine's network.
+bool HideResolverSockets() {
+  for (const char* folder : {"/run/nscd", "/var/run/nscd", "/run/systemd/resolve", "/run/dbus", "/var/run/dbus"}) {
+    if (access(folder, F_OK) == 0 && mount("none", folder, "tmpfs", 0, "mode=755") != 0) return false;
+  }
+  return true;
+}
+
+// Names are looked up in the hosts file, and the rest asked of the resolver
+// at 127.0.0.1 of this namespace alone: no lookup module but these two.
 bool MakeOffline(const std::string& hosts) {
   return unshare(CLONE_NEWNET | CLONE_NEWNS) == 0 && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
-         LoopbackUp() && Replace("/etc/hosts", hosts) && Replace("/etc/resolv.conf", "nameserver 127.0.0.1\n");
+         LoopbackUp() && Replace("/etc/hosts", hosts) && Replace("/etc/resolv.conf", "nameserver 127.0.0.1\n") &&
+         Replace("/etc/nsswitch.conf", "hosts: files dns\n") && HideResolverSockets();
 }
 
 }  // namespace
@@ -53,7 +68,8 @@ std::string Offline(const std::function<std::string()>& work, const std::string&
   const pid_t child = fork();
   if (child == 0) {
     close(out[0]);
-    const std::string result = MakeOffline(hosts) ? work() : kNotOffline;
+    const std::string result =
+        MakeOffline(hosts) ? work() : std::string("<no private network namespace: ") + std::strerror(errno) + ">";
     const bool sent = write(out[1], result.data(), result.size()) == static_cast<ssize_t>(result.size());
     _exit(sent ? 0 : 1);
   }

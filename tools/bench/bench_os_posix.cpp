@@ -1,4 +1,5 @@
 #include "bench_os.h"
+#include "scale_sim_launcher.h"
 
 #include <sys/mount.h>
 #include <sys/utsname.h>
@@ -42,8 +43,7 @@ std::string Machine() {
 }
 
 bool PlacePty(const std::string& pty) {
-  const char* flag = std::getenv("PESOLAN_PRIVATE_DEV");
-  if (flag == nullptr || std::strcmp(flag, "1") != 0 || pty.empty()) return false;
+  if (!scale_sim::InPrivateDev() || pty.empty()) return false;
   return mount(pty.c_str(), kPortNode, nullptr, MS_BIND, nullptr) == 0;
 }
 

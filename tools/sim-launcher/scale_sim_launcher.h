@@ -8,6 +8,7 @@
 // ADDRESS:PORT), the scale-sim is started by the scale-sim-broker listening
 // there instead, and lives as long as the connection to it (POSIX only).
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -48,8 +49,27 @@ class SimProcess {
   bool attached_ = false;  // --attach: on a local socket of its host's
 };
 
-// A loopback TCP port on which nothing listens: a scale that is not there.
-int ClosedTcpPort();
+// A loopback TCP port on which nothing listens, held while the object lives:
+// bound and never listening, so that connections are refused and no other
+// program can listen there meanwhile. A scale that is not there.
+class ClosedTcpPort {
+ public:
+  ClosedTcpPort();
+  ~ClosedTcpPort();
+  ClosedTcpPort(const ClosedTcpPort&) = delete;
+  ClosedTcpPort& operator=(const ClosedTcpPort&) = delete;
+  int port() const { return port_; }
+
+ private:
+  intptr_t socket_ = -1;
+  int port_ = 0;
+};
+
+// Whether this process's /dev is the private one that tests/private-dev.sh
+// mounts (no serial device of the machine in it), as the process's own
+// mount table shows (POSIX only): an environment variable could be set by
+// hand.
+bool InPrivateDev();
 
 // One line to the scale-sim-broker that PESOLAN_SIM_BROKER names, on a
 // connection of its own, and its one-line answer (POSIX only).

@@ -182,16 +182,21 @@ bool AskBroker(const std::string& line, std::string* answer) {
   return answered;
 }
 
-int ClosedTcpPort() {
-  const int s = socket(AF_INET, SOCK_STREAM, 0);
+ClosedTcpPort::ClosedTcpPort() {
+  const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
   socklen_t len = sizeof addr;
-  getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len);
-  close(s);  // bound but never listening: connections are refused
-  return ntohs(addr.sin_port);
+  if (s >= 0 && bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+      getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
+    port_ = ntohs(addr.sin_port);
+  }
+  socket_ = s;
+}
+
+ClosedTcpPort::~ClosedTcpPort() {
+  if (socket_ >= 0) close(static_cast<int>(socket_));
 }
 
 }  // namespace scale_sim

@@ -64,16 +64,21 @@ SimProcess::~SimProcess() {
 
 void SimProcess::SwitchMode() {}
 
-int ClosedTcpPort() {
+ClosedTcpPort::ClosedTcpPort() {
   const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
   int len = sizeof addr;
-  getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len);
-  closesocket(s);  // bound but never listening: connections are refused
-  return ntohs(addr.sin_port);
+  if (s != INVALID_SOCKET && bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+      getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
+    port_ = ntohs(addr.sin_port);
+  }
+  socket_ = s == INVALID_SOCKET ? -1 : static_cast<intptr_t>(s);
+}
+
+ClosedTcpPort::~ClosedTcpPort() {
+  if (socket_ >= 0) closesocket(static_cast<SOCKET>(socket_));
 }
 
 bool SimProcess::Command(const std::string&) { return false; }

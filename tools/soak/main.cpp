@@ -63,11 +63,6 @@ bool ParseArgs(int argc, char** argv, Options* o) {
   return o->seconds > 0 && o->threads > 0;
 }
 
-bool InPrivateDev() {
-  const char* flag = std::getenv("PESOLAN_PRIVATE_DEV");
-  return flag != nullptr && std::strcmp(flag, "1") == 0;
-}
-
 std::string NodeOf(int com) { return "/dev/ttyUSB" + std::to_string(com - kFirstPrivateCom); }
 
 // Each session's devices get scales of their own: the first device of each
@@ -81,7 +76,7 @@ std::vector<std::vector<int>> MakeScales(const Options& o, const std::string& di
     const int devices = 1 + static_cast<int>(random() % 8);
     for (int d = 0; d < devices; ++d) {
       Scale s;
-      s.com = d == 0 && t < kPrivateComs && InPrivateDev() ? kFirstPrivateCom + t : 0;
+      s.com = d == 0 && t < kPrivateComs && scale_sim::InPrivateDev() ? kFirstPrivateCom + t : 0;
       s.sentFile = dir + "/sent" + std::to_string(scales->size());
       s.streams = random() % 2 == 0;
       // Half the scales go on making lines while nobody reads, and queue
