@@ -113,9 +113,9 @@ void LookTcp(int index, os::Socket s) {
 }
 
 // TCP: the next byte, from what the purge's wait took in, else from the
-// socket within ms. Once the bytes seen at the last look are taken, the
-// pace looks again: at whether the reader has caught up, and at how much
-// came with the next arrival.
+// socket within ms. A byte that was not there at the last look is a new
+// arrival: the pace looks at how much came with it. (Whether the reader has
+// caught up it sees at each line's end, see LookAgain.)
 bool TakeTcp(int index, os::Socket s, uint32_t ms, uint8_t* byte, ByteOrigin* origin) {
   Reception& r = SlotTable[index].reception;
   if (!r.intake.empty()) {
@@ -123,14 +123,12 @@ bool TakeTcp(int index, os::Socket s, uint32_t ms, uint8_t* byte, ByteOrigin* or
     *origin = r.pace.Take();
     return true;
   }
-  const bool seen = r.pace.Seen();
-  if (!seen) LookTcp(index, s);
   bool closed = false;
   if (!ReceiveOne(s, ms, byte, &closed)) {
     if (closed) NoteClosed(index);
     return false;
   }
-  if (!seen && !r.pace.Seen()) {  // it came after the look
+  if (!r.pace.Seen()) {
     uint32_t queued = 0;
     os::SocketQueued(s, &queued);
     r.pace.Observe(1 + queued, os::MicroTick());

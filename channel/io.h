@@ -51,7 +51,8 @@ bool ReadByte(int index, uint8_t* byte, ByteOrigin* origin = nullptr);
 bool ReadReply(int index, uint8_t* buffer, int* count, ByteOrigin* origin = nullptr);
 // Looks at what has come since the last look, without taking it: bytes
 // that came since may show that bytes taken earlier were old, or that more
-// waits behind them. False when the channel is not open.
+// waits behind them; nothing waiting shows the reader caught up. False when
+// the channel is not open.
 bool LookAgain(int index);
 // A byte taken earlier, judged as the last look leaves it.
 void JudgeByte(int index, ByteOrigin* origin);

@@ -263,6 +263,7 @@ TEST(VirtualBacklog, BulkThatComesAfterAPauseIsNeverTheWeight) {
       EXPECT_NE(weight, 70062) << "backlog of " << lines << " lines " << gap << " ms after the drain";
       if (gap < 80) {
         EXPECT_EQ(weight, 11111) << "the new lines that follow are read";
+        EXPECT_LT(g_now, 300u) << "from the first of them, once the reader has caught up";
       }
     }
   }
@@ -289,8 +290,17 @@ TEST(VirtualBacklog, ARequestIsNeverAnsweredByABacklog) {
   EXPECT_EQ(ReadScripted(), -1);
   EXPECT_EQ(fuzzing::Sent(), "\x05\x05\x11") << "both ways were tried";
 
+  // What is left of an earlier answer when the next request goes out is no
+  // answer to it: two lines to ENQ, the first way's reply takes 22 bytes of
+  // them, and the rest would read as a weight.
   ScriptChannel(Tcp);
-  Arrive(250, kOld.substr(0, 16));  // a short tail, before ENQ DC1 goes out
+  Arrive(300, Lines(kOld, 2));
+  EXPECT_EQ(ReadScripted(), -1);
+
+  // A reply that came beyond the line's pace is none, with no whole line
+  // behind it to take instead.
+  ScriptChannel(Tcp);
+  Arrive(700, kOld + std::string(500, 'x'));
   EXPECT_EQ(ReadScripted(), -1);
 
   // A converter that packs replies held old ones: with newer lines behind
@@ -301,6 +311,38 @@ TEST(VirtualBacklog, ARequestIsNeverAnsweredByABacklog) {
     Arrive(700, Lines(kOld, 3) + kNew);
     EXPECT_EQ(ReadScripted(), 11111) << (kind == Tcp ? "TCP" : "serial");
   }
+}
+
+// Slot 0's stream begins at a line's start: the purge drains a whole line.
+void ScriptStreamAfterALine() {
+  ScriptChannel(Tcp);
+  Arrive(0, kNew);
+}
+
+// A pack of lines is read at its newest line, not at its first.
+TEST(VirtualStream, APackIsReadAtItsNewestLine) {
+  ScriptStreamAfterALine();
+  Arrive(50, kOld + kOld + kNew);
+  EXPECT_EQ(ReadScripted(), 11111);
+}
+
+// A backlog that comes while the reader takes a line's bytes, before it has
+// seen the line's end, shows the line old too: what waited comes first. So
+// does one that comes while a line kept for a newer one waits to be taken.
+TEST(VirtualStream, ALineIsJudgedAgainWithWhatCameBehindItMeanwhile) {
+  ScriptStreamAfterALine();
+  fuzzing::ReceivesTake(1);     // the purge's wait ends at 81 ms
+  Arrive(70, "S");              // shows the stream during the purge's wait
+  Arrive(90, kOld.substr(1));   // the rest, read a byte a millisecond
+  Arrive(100, Lines(kOld, 30));  // a backlog behind it, before its end is read
+  EXPECT_EQ(ReadScripted(), -1);
+
+  ScriptStreamAfterALine();
+  fuzzing::ReceivesTake(1);
+  Arrive(70, "S");
+  Arrive(90, kOld.substr(1) + std::string(20, 'x'));  // kept: 20 bytes behind its end at 107 ms
+  Arrive(115, Lines(kOld, 30));
+  EXPECT_EQ(ReadScripted(), -1);
 }
 
 // A USB adapter keeps its own buffer: after the purge its old bytes come

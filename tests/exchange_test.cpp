@@ -170,6 +170,7 @@ TEST_P(Exchange, TwentyByteLineFitsButTwentyOneWrapsAndIsNeverSeen) {
 TEST_P(Exchange, LinesThatWaitedWhileNobodyReadAreNeverTheWeight) {
   Scale s(serial(), {"--control", "--weight", "70062", "--unit", "g"});
   ASSERT_TRUE(s.connected);
+  const TraceCapture trace;
   int fresh = 0;
   for (int cycle = 0; cycle < 30; ++cycle) {
     ASSERT_TRUE(s.sim->Command("weight 70062"));
@@ -186,7 +187,14 @@ TEST_P(Exchange, LinesThatWaitedWhileNobodyReadAreNeverTheWeight) {
       ASSERT_TRUE(s.sim->Command("weight 11111"));
       ASSERT_TRUE(s.sim->Command("mode stream"));
     }
-    if (!s.Exchange()) continue;
+    trace.Clear();
+    const bool read = s.Exchange();
+    // The old bytes did reach the reader: thrown away by the purge, or
+    // skipped as old.
+    const std::string text = trace.Text();
+    EXPECT_TRUE(text.find(" bytes thrown away") != std::string::npos || text.find("old line") != std::string::npos)
+        << "cycle " << cycle << ": " << text;
+    if (!read) continue;
     EXPECT_EQ(s.reading().value, 11111) << "cycle " << cycle;
     fresh += s.reading().value == 11111 ? 1 : 0;
   }
