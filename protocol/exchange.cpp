@@ -141,50 +141,38 @@ bool Settle(const Dialogue& d, Newest& newest) {
   return Store(d, newest.reading);
 }
 
-// The scale sends CR LF-ended lines by itself. The line in progress when the
-// dialogue starts is dropped, unless the byte that showed the stream is
-// known to start a line (the channel was found empty right after a line's
-// end): then it is whole. Lines of 16 bytes or more are parsed, each once
-// as it completes. Only a line with no old byte counts, and of those the
-// newest that has come: one with a line's worth of bytes waiting behind it
-// is kept while the reading goes on through what waits. What waited while
-// nobody read is thereby skipped, and a converter's pack is read at its
-// newest line. Bytes that form no weight line within the 48-byte budget end
-// the dialogue, so a scale that streams junk cannot hold the caller.
-bool ReadStream(Dialogue& d, const Detected& detected) {
-  const uint32_t limit = d.kind == Serial ? kSerialStreamLimitMs : kTcpStreamLimitMs;
+// One stream reading's line in the dialogue's buffer, its byte budget and
+// the newest line kept.
+struct Stream {
+  Dialogue& d;
   int position = 0, lineLength = 0, counted = 0, lineCounted = 0;
   bool firstLine = true;
-  ByteOrigin lineStart;
-  if (detected.taken && detected.origin.lineStart && !detected.origin.old) {
+  ByteOrigin lineStart = {};
+  Newest newest = {};
+  Skipped skipped{d.index};
+
+  // The line in progress when the dialogue starts is dropped, unless the
+  // byte that showed the stream is known to start a line (the channel was
+  // found empty right after a line's end): then it is whole.
+  void Begin(const Detected& detected) {
+    if (!detected.taken || !detected.origin.lineStart || detected.origin.old) return;
     d.line[0] = detected.byte;
     lineStart = detected.origin;
     position = counted = lineCounted = 1;
     firstLine = false;
   }
-  Newest newest;
-  Skipped skipped{d.index};
-  for (;;) {
+
+  // Stores the byte. A line that ends with it is judged with what came
+  // meanwhile: an old one is given back to the budget (a backlog is no
+  // junk); one that counts is left for Take as lineLength.
+  void Put(uint8_t byte, ByteOrigin* origin) {
     const bool wasFirstLine = firstLine;
-    uint8_t byte = 0;  // ReadByte blocks until a byte comes or its limit passes
-    ByteOrigin origin;
-    if (!ReadByte(d.index, &byte, &origin)) {
-      if (Settle(d, newest)) return true;
-      if (os::Since(d.startTick) < limit) continue;
-      Trace(d.index, "the stream's %u ms have passed", static_cast<unsigned>(limit));
-      return false;
-    }
-    if ((origin.old || origin.behind >= kLineWorth) && os::Since(d.startTick) >= kCatchUpLimitMs) {
-      if (Settle(d, newest)) return true;
-      Trace(d.index, "still behind the scale after %u ms: no current line", static_cast<unsigned>(kCatchUpLimitMs));
-      return false;
-    }
-    if (position == 0) lineStart = origin;
+    if (position == 0) lineStart = *origin;
     d.line[position] = byte;
     if (position > 0 && d.line[position - 1] == CR && byte == LF) {
-      LookAgain(d.index);  // what came meanwhile may show the line old
+      LookAgain(d.index);
       JudgeByte(d.index, &lineStart);
-      JudgeByte(d.index, &origin);
+      JudgeByte(d.index, origin);
       ++counted;
       if (lineStart.old) {
         if (!wasFirstLine) skipped.Old();
@@ -201,22 +189,55 @@ bool ReadStream(Dialogue& d, const Detected& detected) {
       ++counted;
       ++lineCounted;
     }
-    if (lineLength >= kShortestStreamLine) {
-      WeightReading parsed;
-      const bool good = Parse(d, lineLength, &parsed);
-      // Parsed once, when it completed: the next line's bytes overwrite it
-      // from the front, and the mixture must never be read as a weight.
-      lineLength = 0;
-      if (good && origin.behind < kLineWorth) return Store(d, parsed);
-      if (good) {
-        skipped.Older(origin.behind);
-        NoteReadAhead(d.index);
-        newest = {true, parsed, lineStart};
-        counted = 0;  // a weight line: what follows is judged afresh
-      }
+  }
+
+  // The line that ended, parsed once: the next line's bytes overwrite it
+  // from the front, and the mixture must never be read as a weight. True
+  // when it is the result; kept while a line's worth waits behind it.
+  bool Take(const ByteOrigin& end) {
+    WeightReading parsed;
+    const bool good = Parse(d, lineLength, &parsed);
+    lineLength = 0;
+    if (good && end.behind < kLineWorth) return Store(d, parsed);
+    if (good) {
+      skipped.Older(end.behind);
+      NoteReadAhead(d.index);
+      newest = {true, parsed, lineStart};
+      counted = 0;  // a weight line: what follows is judged afresh
     }
-    if (newest.held && origin.behind == 0 && Settle(d, newest)) return true;
-    if (counted >= kStreamByteBudget) return Settle(d, newest) || GiveUpOnUnknownData(d);
+    return false;
+  }
+};
+
+// The scale sends CR LF-ended lines by itself; lines of 16 bytes or more
+// are parsed, each once as it completes. Only a line with no old byte
+// counts, and of those the newest that has come: what waited while nobody
+// read is thereby skipped, and a converter's pack is read at its newest
+// line. Bytes that form no weight line within the 48-byte budget end the
+// dialogue, so a scale that streams junk cannot hold the caller; so does a
+// reader still behind the scale after a second.
+bool ReadStream(Dialogue& d, const Detected& detected) {
+  const uint32_t limit = d.kind == Serial ? kSerialStreamLimitMs : kTcpStreamLimitMs;
+  Stream s{d};
+  s.Begin(detected);
+  for (;;) {
+    uint8_t byte = 0;  // ReadByte blocks until a byte comes or its limit passes
+    ByteOrigin origin;
+    if (!ReadByte(d.index, &byte, &origin)) {
+      if (Settle(d, s.newest)) return true;
+      if (os::Since(d.startTick) < limit) continue;
+      Trace(d.index, "the stream's %u ms have passed", static_cast<unsigned>(limit));
+      return false;
+    }
+    if ((origin.old || origin.behind >= kLineWorth) && os::Since(d.startTick) >= kCatchUpLimitMs) {
+      if (Settle(d, s.newest)) return true;
+      Trace(d.index, "still behind the scale after %u ms: no current line", static_cast<unsigned>(kCatchUpLimitMs));
+      return false;
+    }
+    s.Put(byte, &origin);
+    if (s.lineLength >= kShortestStreamLine && s.Take(origin)) return true;
+    if (s.newest.held && origin.behind == 0 && Settle(d, s.newest)) return true;
+    if (s.counted >= kStreamByteBudget) return Settle(d, s.newest) || GiveUpOnUnknownData(d);
   }
 }
 
