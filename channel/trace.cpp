@@ -14,9 +14,12 @@ namespace {
 
 constexpr int kPathSize = 1024;
 constexpr int kEventSize = 512;
-// One operation's lines: a reading makes about 5 KB of them. The last line
-// is kept for the note that events were left out.
-constexpr size_t kLogSize = 64 * 1024;
+// One operation's lines: a reading makes about 5 KB of them. One that makes
+// more (a flood read byte by byte) keeps its first events, which show how it
+// began, and its last ones, which show how it ended: the events between
+// are counted in a line of their own.
+constexpr size_t kHeadSize = 32 * 1024;
+constexpr size_t kTailSize = 32 * 1024;
 constexpr size_t kLineSize = kEventSize + 128;
 constexpr uint64_t kDefaultLimitMb = 16;
 constexpr uint64_t kLargestLimitMb = 4096;
@@ -27,9 +30,14 @@ constexpr uint64_t kLargestLimitMb = 4096;
 struct TraceLog {
   char path[kPathSize];
   uint64_t limit;
-  size_t used;
-  int dropped;  // events past kLogSize
-  char text[kLogSize];
+  size_t headUsed;
+  char head[kHeadSize];
+  // Once the head is full: the last events, a ring of whole lines.
+  bool tailing;
+  size_t tailStart, tailUsed;
+  char tail[kTailSize];
+  int dropped;  // events that fell out of the ring
+  char out[kHeadSize + kLineSize + kTailSize];
 };
 
 namespace {
@@ -70,22 +78,59 @@ const char* ControlName(uint8_t byte) {
   }
 }
 
-void Append(TraceLog& log, const char* text, size_t length, size_t room) {
-  if (log.used + length > room) {
-    ++log.dropped;
-    return;
+// Lets the oldest line of the ring go.
+void DropOldest(TraceLog& log) {
+  while (log.tailUsed > 0) {
+    const char c = log.tail[log.tailStart];
+    log.tailStart = (log.tailStart + 1) % kTailSize;
+    --log.tailUsed;
+    if (c == '\n') break;
   }
-  std::memcpy(log.text + log.used, text, length);
-  log.used += length;
+  ++log.dropped;
 }
 
-void Record(const DeviceSlot& slot, const char* event, size_t room = kLogSize - kLineSize) {
-  char when[32], channel[40], line[kLineSize];
+void Append(TraceLog& log, const char* text, size_t length) {
+  if (!log.tailing && log.headUsed + length <= kHeadSize) {
+    std::memcpy(log.head + log.headUsed, text, length);
+    log.headUsed += length;
+    return;
+  }
+  log.tailing = true;
+  while (log.tailUsed + length > kTailSize) DropOldest(log);
+  for (size_t i = 0; i < length; ++i) log.tail[(log.tailStart + log.tailUsed + i) % kTailSize] = text[i];
+  log.tailUsed += length;
+}
+
+// "DATE TIME CHANNEL +MS ms EVENT" into line; its length.
+size_t Format(const DeviceSlot& slot, const char* event, char (&line)[kLineSize]) {
+  char when[32], channel[40];
   os::LocalTimeText(when, sizeof when);
   ChannelText(slot, channel, sizeof channel);
   const int length = std::snprintf(line, sizeof line, "%s %s +%u ms %s\n", when, channel,
                                    static_cast<unsigned>(os::Since(slot.traceStart)), event);
-  if (length > 0) Append(*slot.trace, line, static_cast<size_t>(length) < sizeof line ? length : sizeof line - 1, room);
+  if (length <= 0) return 0;
+  return static_cast<size_t>(length) < sizeof line ? static_cast<size_t>(length) : sizeof line - 1;
+}
+
+void Record(const DeviceSlot& slot, const char* event) {
+  char line[kLineSize];
+  Append(*slot.trace, line, Format(slot, event, line));
+}
+
+// The head, a line for the events left out, and the ring in order.
+size_t Gathered(const DeviceSlot& slot, TraceLog& log) {
+  size_t n = log.headUsed;
+  std::memcpy(log.out, log.head, n);
+  if (log.dropped > 0) {
+    char note[kEventSize], line[kLineSize];
+    std::snprintf(note, sizeof note, "%d events not traced here: one open or reading keeps its first and its last %u KB",
+                  log.dropped, static_cast<unsigned>(kTailSize / 1024));
+    const size_t length = Format(slot, note, line);
+    std::memcpy(log.out + n, line, length);
+    n += length;
+  }
+  for (size_t i = 0; i < log.tailUsed; ++i) log.out[n++] = log.tail[(log.tailStart + i) % kTailSize];
+  return n;
 }
 
 }  // namespace
@@ -101,7 +146,8 @@ TraceScope::TraceScope(int index) : index_(index) {
   if (log == nullptr) return;
   std::memcpy(log->path, path, sizeof path);
   log->limit = LimitBytes();
-  log->used = 0;
+  log->headUsed = log->tailStart = log->tailUsed = 0;
+  log->tailing = false;
   log->dropped = 0;
   slot.trace = log;
 }
@@ -110,15 +156,10 @@ TraceScope::~TraceScope() {
   if (!Valid(index_)) return;
   DeviceSlot& slot = SlotTable[index_];
   if (--slot.traceDepth > 0 || slot.trace == nullptr) return;
-  if (slot.trace->dropped > 0) {
-    char note[kEventSize];
-    std::snprintf(note, sizeof note, "%d more events not traced: one open or reading keeps %u KB of them",
-                  slot.trace->dropped, static_cast<unsigned>(kLogSize / 1024));
-    Record(slot, note, kLogSize);
-  }
   TraceLog* log = slot.trace;
+  const size_t length = Gathered(slot, *log);
   slot.trace = nullptr;
-  os::AppendTrace(log->path, log->text, log->used, log->limit);
+  os::AppendTrace(log->path, log->out, length, log->limit);
   delete log;
 }
 

