@@ -8,6 +8,9 @@ namespace {
 
 // A scale's clock may run a few percent fast.
 constexpr uint64_t kFastClockPercent = 105;
+// What may be on its way when a flow of old bytes has been caught up with:
+// a character half across the wire and one behind it.
+constexpr uint32_t kAfterFlow = 4;
 
 }  // namespace
 
@@ -33,6 +36,7 @@ void Pace::Observe(uint32_t waiting, uint64_t nowUs) {
     oldBelow_ = known_;
     baseUs_ = nowUs;
     baseCount_ = known_;
+    allowance_ = std::min(allowance_, kAfterFlow);
   }
   if (waiting == 0) behind_ = false;
 }

@@ -14,8 +14,10 @@
 // waiting before, and so was everything that came ahead of them: a
 // reading that sees such a flow takes every byte as old until it has
 // caught up with it (nothing waits), and the pace is judged afresh from
-// the flow's last arrival. The end of a backlog is therefore never taken
-// for the scale's newest line, however it is cut into arrivals.
+// the flow's last arrival, now with a character or two for what was on its
+// way: the allowance for a pack is spent. The end of a backlog is
+// therefore never taken for the scale's newest line, however it is cut
+// into arrivals and however they are spaced.
 
 #include <cstdint>
 

@@ -250,6 +250,14 @@ bool Send(const Dialogue& d, const uint8_t* request, int count) {
   return true;
 }
 
+// The bytes of a reply after its first CR LF (none without one).
+uint32_t AfterFirstLine(const uint8_t* reply, int count) {
+  for (int i = 1; i < count; ++i) {
+    if (reply[i - 1] == CR && reply[i] == LF) return static_cast<uint32_t>(count - i - 1);
+  }
+  return 0;
+}
+
 // More than a line waited behind the reply: lines that came together (a
 // converter's pack, a stream), of which the newest whole one answers this
 // request; the first may have waited for seconds in a converter that held
@@ -306,7 +314,7 @@ bool TakeReply(Dialogue& d, int* count) {
     Trace(d.index, "no reply: its bytes came faster than the scale's line carries them");
     return false;
   }
-  return origin.behind < kLineWorth || TakeNewestReply(d, origin, count);
+  return AfterFirstLine(d.line, *count) + origin.behind < kLineWorth || TakeNewestReply(d, origin, count);
 }
 
 // ENQ, a lone ACK back, then DC1 and the weight line.

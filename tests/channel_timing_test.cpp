@@ -280,6 +280,13 @@ TEST(VirtualBacklog, TheEndOfABacklogIsNeverTheNewestLine) {
     Arrive(27, Lines(kOld, static_cast<int>(last / 18)));
     EXPECT_EQ(ReadScripted(), -1) << "a last piece of " << last << " bytes";
   }
+  // Or dribbled after it two lines at a time, each piece within a pack's
+  // allowance: once a flow has shown itself, the allowance is spent.
+  ScriptChannel(Tcp);
+  Arrive(0, Lines(kOld, 10));
+  Arrive(5, Lines(kOld, 30));
+  for (uint32_t at = 10; at < 400; at += 5) Arrive(at, Lines(kOld, 2));
+  EXPECT_EQ(ReadScripted(), -1) << "a backlog dribbled";
 }
 
 // The request's reply: bytes that were queued when it went out, or that
@@ -307,9 +314,11 @@ TEST(VirtualBacklog, ARequestIsNeverAnsweredByABacklog) {
   // it, the first line is no answer to this request; the newest is. (ENQ DC1
   // goes out before 700 ms on either channel, after the first way's wait.)
   for (const ChannelKind kind : {Tcp, Serial}) {
-    ScriptChannel(kind);
-    Arrive(700, Lines(kOld, 3) + kNew);
-    EXPECT_EQ(ReadScripted(), 11111) << (kind == Tcp ? "TCP" : "serial");
+    for (const int held : {1, 3}) {
+      ScriptChannel(kind);
+      Arrive(700, Lines(kOld, held) + kNew);
+      EXPECT_EQ(ReadScripted(), 11111) << (kind == Tcp ? "TCP" : "serial") << ", " << held << " held";
+    }
   }
 }
 

@@ -9,6 +9,7 @@ namespace {
 
 constexpr long kMost = 60000;       // milliseconds, lines
 constexpr size_t kMostBytes = 65536;
+constexpr auto kForceTransmit = std::chrono::milliseconds(250);
 
 bool Whole(const std::string& text, long lowest, long highest, long* value) {
   if (text.empty() || text.size() > 6 || text.find_first_not_of("0123456789") != std::string::npos) return false;
@@ -72,7 +73,7 @@ void Packer::Take(const char* bytes, size_t count, Clock::time_point now, std::v
 
 Clock::time_point Packer::Due() const {
   if (held_.empty()) return Clock::time_point::max();
-  Clock::time_point due = Clock::time_point::max();
+  Clock::time_point due = first_ + kForceTransmit;
   if (rule_.gapUs > 0) due = std::min(due, last_ + std::chrono::microseconds(rule_.gapUs));
   if (rule_.timerUs > 0) due = std::min(due, first_ + std::chrono::microseconds(rule_.timerUs));
   return due;

@@ -9,7 +9,10 @@
 //             ends the pack: with cr, the LF starts the next one
 //   timer:MS  MS milliseconds have passed since the pack's first byte
 // Several, comma-separated, as a converter takes them: whichever comes
-// first. Without --pack each write of the scale goes to its peer as it is.
+// first; and whatever the rule, a pack goes once its first byte is 250 ms
+// old (a converter's force-transmit time: no line waits in it longer than
+// a pack's worth of a 9600 baud line). Without --pack each write of the
+// scale goes to its peer as it is.
 
 #include <chrono>
 #include <string>

@@ -7,12 +7,12 @@ namespace sim {
 namespace {
 
 // When the line just completed was made: the first held moment, or, when
-// nothing held it, `written`.
+// nothing held it (no moment, or kMadeWhenWritten), `written`.
 long long TakeMade(LineOut& line, long long written) {
   if (line.made.empty()) return written;
   const long long at = line.made.front().first;
   if (--line.made.front().second == 0) line.made.pop_front();
-  return at;
+  return at == kMadeWhenWritten ? written : at;
 }
 
 }  // namespace
@@ -77,6 +77,7 @@ void SentLog::Wrote(LineOut& line, const char* bytes, size_t count, long long be
 
 void SentLog::Abandoned(LineOut& line) {
   line.made.clear();
+  if (!line.text.empty() && line.text.back() == '\r') line.text.pop_back();  // the LF did not follow
   if (file_ != nullptr && !line.text.empty()) {
     const long long now = Now();
     Record(line.text, line.began, now, now);

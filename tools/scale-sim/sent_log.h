@@ -18,6 +18,10 @@
 
 namespace sim {
 
+// A moment in LineOut::made for lines that nothing held: each is made when
+// it is written.
+constexpr long long kMadeWhenWritten = -1;
+
 // A peer's line on its way out, and when the lines held for it were made.
 struct LineOut {
   std::string text;

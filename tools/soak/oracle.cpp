@@ -107,7 +107,7 @@ bool Justified(double weight, const std::vector<Sent>& sent, int64_t from, int64
 namespace {
 
 constexpr int64_t kMs = 1000000;
-constexpr int64_t kCalmNs = 2000 * kMs, kFloodCalmNs = 10000 * kMs;
+constexpr int64_t kCalmNs = 2000 * kMs, kFloodCalmNs = 10000 * kMs, kBacklogNs = 1000 * kMs;
 constexpr long kClosestServedMs = 25, kFurthestServedMs = 200;
 
 bool Starts(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
@@ -135,6 +135,10 @@ bool LiveAndServed(const std::vector<Sent>& sent, int64_t from, int64_t to, bool
       if (Starts(s.text, "# drip ")) dripping = s.text != "# drip 0";
       continue;
     }
+    if (s.ended < from - kBacklogNs) continue;
+    // Lines made long before they were handed over: a backlog was on its
+    // way, which a reading may take longer to get past than it lasts.
+    if (s.made < s.began - kInFlightNs - kPackNs) return false;
     if (s.ended < from - kInFlightNs) continue;
     Line line;
     if (!ReadLine(s.text, &line) || !(line.stable || allowUnstable)) return false;

@@ -56,7 +56,8 @@ bool Justified(double weight, const std::vector<Sent>& sent, int64_t from, int64
 // Whether a scale was live and served as the driver must serve it during
 // the call, so that a failed reading refused it: no command but a new
 // weight in the 2 s before the call or during it, no flood in the 10 s
-// before, no drip; and it streamed lines no closer than 25 ms and no
+// before, no drip, no line made long before it was handed over in the 1 s
+// before the call or during it (a backlog on its way); and it streamed lines no closer than 25 ms and no
 // further apart than 200 ms (however packed), at least two of them handed
 // over whole during the call, or answered requests and handed a reply over
 // during it; every line it then handed over a weight line, stable unless

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstdio>
+#include <ctime>
 
 namespace soak {
 namespace {
@@ -31,10 +32,23 @@ std::string Around(const std::vector<Sent>& lines, int64_t begin, int64_t end) {
   int shown = 0;
   for (const Sent& s : lines) {
     if (s.ended < begin - kBefore || s.began > end + kAfter || ++shown > kMostShown) continue;
+    const std::string made = s.made == s.began ? "" : ", made " + std::to_string((s.made - begin) / 1000000);
     out += " [" + std::to_string((s.began - begin) / 1000000) + ".." + std::to_string((s.ended - begin) / 1000000) +
-           " ms] " + s.text + ";";
+           made + " ms] " + s.text + ";";
   }
   return out;
+}
+
+// "12:50:01.123", the local time of a moment of the monotonic clock.
+std::string LocalTime(int64_t monotonicNs, int64_t wallLessMonotonicNs) {
+  const int64_t wallNs = monotonicNs + wallLessMonotonicNs;
+  const std::time_t seconds = static_cast<std::time_t>(wallNs / 1000000000);
+  std::tm local{};
+  localtime_r(&seconds, &local);
+  char text[32];
+  std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min, local.tm_sec,
+                static_cast<int>(wallNs / 1000000 % 1000));
+  return text;
 }
 
 }  // namespace
@@ -51,7 +65,8 @@ void Findings::Judge(const std::vector<Call>& calls, const std::vector<std::vect
     if (c.method != Method::GetWeight || c.scale < 0) continue;
     const std::vector<Sent>& lines = sent[static_cast<size_t>(c.scale)];
     const std::string where = "seed " + std::to_string(seed) + ": scale " + std::to_string(c.scale) + ", unit " +
-                              std::to_string(c.unit) + (c.allowUnstable ? " (unstable allowed)" : "") + ": ";
+                              std::to_string(c.unit) + (c.allowUnstable ? " (unstable allowed)" : "") + ", at " +
+                              LocalTime(c.begin, wallLessMonotonicNs) + ": ";
     if (!c.judged && LiveAndServed(lines, c.begin, c.end, streams[static_cast<size_t>(c.scale)], c.allowUnstable)) {
       liveRefused.push_back(where + c.outcome + " in a call of " + std::to_string(ms) +
                             " ms, while the scale sent as the driver serves;" + Around(lines, c.begin, c.end));

@@ -15,6 +15,9 @@ namespace soak {
 struct Findings {
   uint64_t seed = 0;
   int seconds = 0;
+  // The system clock less the monotonic one, for the local time of a call
+  // (the driver's trace stamps its lines so).
+  int64_t wallLessMonotonicNs = 0;
   long events = 0;  // sent to the scales
   std::map<std::string, std::map<std::string, long>> outcomes;  // method -> outcome -> calls
   std::map<std::string, long> slowestMs;
