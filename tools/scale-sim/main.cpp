@@ -465,10 +465,10 @@ class Server {
     if (p.out.empty()) p.nextByte = Clock::now() + Micros(o_.byteGapUs);
     p.paced = pace == Pace::Paced ? std::min(p.paced, p.out.size()) + bytes.size() : pace == Pace::Newest ? bytes.size() : 0;
     p.out += bytes;
-    // Lines that wait because the peer takes nothing (or a flood's) are
+    // Lines that wait because the peer takes nothing, and a flood's, are
     // made now; what the scale sends now is made as it goes out.
     const long long made = pace == Pace::Paced ? sim::kMadeWhenWritten : sim::SentLog::Now();
-    if (o_.unread == Unread::Queue) log_.Made(p.line, bytes.data(), bytes.size(), made);
+    log_.Made(p.line, bytes.data(), bytes.size(), made);
   }
 
   // The next stream line, when it is due and the scale makes it (see
@@ -539,7 +539,7 @@ class Server {
   long Send(Peer& p, const char* bytes, size_t count) {
     const long long began = sim::SentLog::Now();
     if (o_.pack.on()) {
-      if (o_.unread != Unread::Queue) log_.Made(p.line, bytes, count, began);
+      log_.Entered(p.line, bytes, count, began);
       p.packer.Take(bytes, count, Clock::now(), &p.packs);
       return static_cast<long>(count);
     }

@@ -45,6 +45,19 @@ void SentLog::Made(LineOut& line, const char* bytes, size_t count, long long at)
   }
 }
 
+void SentLog::Entered(LineOut& line, const char* bytes, size_t count, long long at) const {
+  size_t lines = static_cast<size_t>(std::count(bytes, bytes + count, '\n'));
+  for (auto run = line.made.begin(); run != line.made.end() && lines > 0; ++run) {
+    if (run->first != kMadeWhenWritten) continue;  // made, or entered, already
+    if (run->second > lines) {  // the rest of the run enters later
+      run = line.made.insert(run, {kMadeWhenWritten, lines});
+      (run + 1)->second -= lines;
+    }
+    run->first = at;
+    lines -= run->second;
+  }
+}
+
 void SentLog::Wrote(LineOut& line, const char* bytes, size_t count, long long began) {
   if (file_ == nullptr) return;
   std::string run;  // the text of the run of lines being recorded

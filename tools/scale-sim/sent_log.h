@@ -39,8 +39,12 @@ class SentLog {
 
   // The moment a write begins.
   static long long Now();
-  // The lines ended in bytes were made at `at`, and wait to be handed over.
+  // The lines ended in bytes were made at `at` (kMadeWhenWritten: they are
+  // made as they go out), and wait to be handed over.
   void Made(LineOut& line, const char* bytes, size_t count, long long at) const;
+  // The lines ended in bytes went out of the scale into a converter at
+  // `at`: those made as they go out were made then.
+  void Entered(LineOut& line, const char* bytes, size_t count, long long at) const;
   // Bytes just handed to a peer by a write that began at `began`. Each
   // line completed here is recorded, a run of the same line (a burst, a
   // flood, a pack) once, with the newest moment any of them was made.
