@@ -559,6 +559,7 @@ class Server {
       const long long began = sim::SentLog::Now();
       const long n = sim::io::Write(p.end, pack.data(), pack.size());
       if (n <= 0 && o_.unread == Unread::Drop) {
+        log_.Lost(p.line, pack.data(), pack.size());
         p.packs.erase(p.packs.begin());
         continue;
       }

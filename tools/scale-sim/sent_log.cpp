@@ -88,6 +88,13 @@ void SentLog::Wrote(LineOut& line, const char* bytes, size_t count, long long be
   std::fflush(file_);
 }
 
+void SentLog::Lost(LineOut& line, const char* bytes, size_t count) const {
+  for (size_t i = 0; i < count; ++i) {
+    if (bytes[i] == '\n') TakeMade(line, 0);
+  }
+  line.text.clear();  // the line in progress is broken
+}
+
 void SentLog::Abandoned(LineOut& line) {
   line.made.clear();
   if (!line.text.empty() && line.text.back() == '\r') line.text.pop_back();  // the LF did not follow

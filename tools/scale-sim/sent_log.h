@@ -49,6 +49,9 @@ class SentLog {
   // line completed here is recorded, a run of the same line (a burst, a
   // flood, a pack) once, with the newest moment any of them was made.
   void Wrote(LineOut& line, const char* bytes, size_t count, long long began);
+  // Bytes that never reached the peer (a wire loses what it does not
+  // take): the lines they end are no longer on their way.
+  void Lost(LineOut& line, const char* bytes, size_t count) const;
   // A line given up halfway (the scale changed mode, the peer went): its
   // bytes so far, as a line that ends now, for a driver may have read them;
   // lines held and not handed over are forgotten.
