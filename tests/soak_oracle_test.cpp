@@ -32,6 +32,8 @@ TEST(SoakOracle, ReadsTheScalesLinesAndNothingElse) {
   EXPECT_EQ(line.unit, 2);
   EXPECT_FALSE(ReadLine("?? NO WEIGHT 12 lb", &line));
   EXPECT_FALSE(ReadLine("ST,GS,  12.345lb", &line));
+  ASSERT_TRUE(ReadLine("ST,GS, 896.736k", &line)) << "cut after the unit's first letter, as the driver reads it";
+  EXPECT_EQ(line.unit, 3);
   EXPECT_FALSE(ReadLine("ST,GS,", &line));
 }
 

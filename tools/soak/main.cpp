@@ -79,16 +79,17 @@ std::vector<std::vector<int>> MakeScales(const Options& o, const std::string& di
       s.com = d == 0 && t < kPrivateComs && scale_sim::InPrivateDev() ? kFirstPrivateCom + t : 0;
       s.sentFile = dir + "/sent" + std::to_string(scales->size());
       s.streams = random() % 2 == 0;
-      // Half the scales go on making lines while nobody reads: a TCP scale
-      // queues them as a converter's buffer does (the backlog a reading
-      // must skip); a serial one, on its wire, loses them. (A queue behind
-      // a pseudo-terminal goes out only as fast as its reader takes bytes,
-      // at a live line's pace, which no real serial line does.)
+      // Half the TCP scales go on making lines while nobody reads and queue
+      // them as a converter's buffer does (the backlog a reading must
+      // skip); the other half wait. A serial scale, on its wire, neither
+      // waits nor queues: what the port does not take is lost. (What waits
+      // behind a pseudo-terminal goes out only as fast as its reader takes
+      // bytes, at a live line's pace, which no real serial line does.)
       s.sim = std::make_unique<scale_sim::SimProcess>(
           o.scaleSim,
           std::vector<std::string>{s.com != 0 ? "--pty" : "--tcp", "--control", "--sent", s.sentFile, "--mode",
                                    s.streams ? "stream" : "request", "--weight", ScheduledWeight(random()),
-                                   "--unit", kUnits[random() % 3], "--unread", random() % 2 != 0 ? "wait" : s.com != 0 ? "drop" : "queue"},
+                                   "--unit", kUnits[random() % 3], "--unread", s.com != 0 ? (random(), "drop") : random() % 2 != 0 ? "wait" : "queue"},
           o.seconds + 120);
       if (s.com != 0 && mount(s.sim->ptyPath().c_str(), NodeOf(s.com).c_str(), nullptr, MS_BIND, nullptr) != 0) {
         std::perror("pesolan-soak: placing a serial scale");

@@ -28,10 +28,13 @@ void RoundAway(std::string& digits, int n) {
   }
 }
 
+// The unit of the letters after the number, as the driver reads them: by
+// the first ("k" of a line cut after it is kilograms).
 int UnitOf(const std::string& letters) {
-  if (letters == "g") return 2;
-  if (letters == "kg") return 3;
-  if (letters == "t") return 4;
+  if (letters.empty()) return 0;
+  if (letters[0] == 'g' || letters[0] == 'G') return 2;
+  if (letters[0] == 'k' || letters[0] == 'K') return 3;
+  if (letters[0] == 't' || letters[0] == 'T') return 4;
   return 0;
 }
 
