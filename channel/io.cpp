@@ -26,6 +26,8 @@ constexpr int kTracedPurgeBytes = 64;  // the first of those the purge throws aw
 // held for a second over 1000); on a serial line a character half across
 // the wire and one in the UART, and a little for the clocks.
 constexpr uint32_t kTcpPackAllowance = 256;
+// A drain that threw away more than a pack looks for this long more.
+constexpr uint32_t kBacklogQuietMs = 10;
 constexpr uint32_t kSerialAllowance = 4;
 // The scale behind a TCP channel sends over its own serial line: 9600 baud,
 // ten bits a character.
@@ -148,13 +150,22 @@ bool TakeSerial(int index, os::SerialPort port, uint8_t* byte, ByteOrigin* origi
 }
 
 // Throws away what the peer has sent until the first look that finds
-// nothing, within the time left of limit ms from start. The bytes thrown
-// away, the first of them copied to first (kTracedPurgeBytes).
+// nothing, within the time left of limit ms from start. After more than a
+// pack, a backlog was pouring in, and a sender that resumes once the reader
+// has made room may have paused for a moment: the look waits until nothing
+// has come for kBacklogQuietMs. The bytes thrown away, the first of them
+// copied to first (kTracedPurgeBytes).
 long DrainNow(int index, os::Socket s, uint32_t start, uint32_t limit, uint32_t* lastRead, uint8_t* first) {
   uint8_t scratch[kScratchSize];  // contents are thrown away
   long thrownAway = 0;
   int got = 0;
-  while (os::Since(start) < limit && os::SocketReadable(s, 0) &&
+  auto quietFor = [&] {
+    const uint32_t quiet = thrownAway > static_cast<long>(kTcpPackAllowance) ? kBacklogQuietMs : 0;
+    const uint32_t left = os::Left(start, limit);
+    const uint32_t wait = os::Left(*lastRead, quiet);
+    return wait < left ? wait : left;
+  };
+  while (os::Since(start) < limit && os::SocketReadable(s, quietFor()) &&
          (got = os::SocketReceive(s, scratch, kScratchSize)) > 0) {
     *lastRead = os::Tick();
     SlotTable[index].reception.lastByte = scratch[got - 1];

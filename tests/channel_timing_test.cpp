@@ -280,6 +280,12 @@ TEST(VirtualBacklog, TheEndOfABacklogIsNeverTheNewestLine) {
     Arrive(27, Lines(kOld, static_cast<int>(last / 18)));
     EXPECT_EQ(ReadScripted(), -1) << "a last piece of " << last << " bytes";
   }
+  // Or its sender paused for a moment when the drain had caught up, and
+  // then sent its last lines: no more than a pack, and no new line after.
+  ScriptChannel(Tcp);
+  Arrive(0, Lines(kOld, 20));
+  Arrive(5, Lines(kOld, 2));
+  EXPECT_EQ(ReadScripted(), -1) << "a backlog's tail 5 ms after the drain";
   // Or dribbled after it two lines at a time, each piece within a pack's
   // allowance: once a flow has shown itself, the allowance is spent.
   ScriptChannel(Tcp);
