@@ -59,7 +59,7 @@ void ExpectNoGrowth(Cycle cycle) {
 }
 
 TEST(Soak, OpenReadCloseThousandTimesThroughTheCore) {
-  SimProcess sim({"--pty", "--wire-speed", "--interval", "1"});
+  SimProcess sim({"--pty", "--interval", "20"});
   MappedPort port(kSimPort, sim.ptyPath());
   pesolan::ErrorRecord lastError;
   auto cycle = [&] {
@@ -75,7 +75,7 @@ TEST(Soak, OpenReadCloseThousandTimesThroughTheCore) {
 
 TEST(Soak, ComponentsCreatedUsedAndDestroyedThousandTimes) {
   REQUIRE_PRIVATE_DEV();
-  SimProcess sim({"--pty", "--wire-speed", "--interval", "1"});
+  SimProcess sim({"--pty", "--interval", "20"});
   PlacedPty placed(sim.ptyPath());
   ASSERT_TRUE(placed.ok());
   host::Library library(PESOLAN_LIBRARY_PATH);
