@@ -75,6 +75,7 @@ bool ReadByte(int, uint8_t* byte, ByteOrigin* origin) {
 // What came since is played back with the bytes: a look changes nothing.
 bool LookAgain(int) { return true; }
 void JudgeByte(int, ByteOrigin*) {}
+void NoteReadAhead(int) {}
 
 bool ReadReply(int, uint8_t* buffer, int* count, ByteOrigin* origin) {
   TakeOrigin(origin);
