@@ -30,7 +30,16 @@ constexpr Word kWords[] = {
     {"pack", Command::Pack, 0, 0, ""},
     {"disconnect", Command::Disconnect, 0, 0, nullptr},
     {"reset", Command::Reset, 0, 0, nullptr},
+    {"off", Command::Off, 0, 0, nullptr},
+    {"on", Command::On, 0, 0, nullptr},
 };
+
+// "weight, unit, ...": every command, for one that names none of them.
+std::string AllNames() {
+  std::string names;
+  for (const Word& w : kWords) names += std::string(names.empty() ? "" : ", ") + w.name;
+  return names;
+}
 
 bool OneOf(const std::string& value, const char* values) {
   std::istringstream words(values);
@@ -75,7 +84,7 @@ Command ParseCommand(const std::string& line) {
     }
     return c;
   }
-  c.why = name.empty() ? "an empty command" : "no such command: '" + name + "'";
+  c.why = (name.empty() ? "an empty command" : "no such command: '" + name + "'") + "; the commands are " + AllNames();
   return c;
 }
 

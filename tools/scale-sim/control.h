@@ -18,13 +18,16 @@
 //                    scale-sim --help), or "off": each line alone
 //   disconnect       closes the TCP connections (the scale is switched off)
 //   reset            resets them
+//   off              switched off: its TCP connections close and new ones
+//                    are refused; a pseudo-terminal stays, silent
+//   on               switched on again: it listens on its port and serves
 
 #include <string>
 
 namespace sim {
 
 struct Command {
-  enum Kind { Weight, Unit, Unstable, Junk, Mode, Drip, Interval, Burst, Flood, Unread, Pack, Disconnect, Reset, Unknown };
+  enum Kind { Weight, Unit, Unstable, Junk, Mode, Drip, Interval, Burst, Flood, Unread, Pack, Disconnect, Reset, Off, On, Unknown };
   Kind kind = Unknown;
   std::string text;  // weight, unit, mode, unread, pack
   long number = 0;   // counts and milliseconds

@@ -94,7 +94,8 @@ const char* const kUsage =
     "--control: commands on standard input, each answered 'ok', or 'refused' with the\n"
     "reason on stderr: weight TEXT, unit kg|g|t, unstable N, junk N,\n"
     "mode stream|request|silent, drip MS, interval MS, burst N, flood MS,\n"
-    "unread wait|queue|drop, pack RULE[,RULE]... or pack off, disconnect, reset.\n"
+    "unread wait|queue|drop, pack RULE[,RULE]... or pack off, disconnect, reset,\n"
+    "off (switched off: TCP connections close and are refused, a pty goes silent), on.\n"
     "SIGUSR1 switches between stream and request mode.\n"
     "--attach: connects to a listening local socket, such as a virtual machine's serial\n"
     "port, and is the scale on it.\n"
@@ -281,7 +282,9 @@ class Server {
         if (ready[k]) Receive(*peers_[i]);
       }
       if (o_.control && ready.back()) TakeCommands();
-      for (auto& p : peers_) Produce(*p);
+      for (auto& p : peers_) {
+        if (!off_) Produce(*p);
+      }
       Reap();
       Reattach();
     }
@@ -290,10 +293,9 @@ class Server {
 
  private:
   bool Listen() {
-    int bound = 0;
-    listener_ = sim::io::Listen(o_.host, o_.port, &bound);
+    listener_ = sim::io::Listen(o_.host, o_.port, &bound_);
     if (listener_ == sim::io::kNoFd) return false;
-    std::printf("tcp %s %d\n", o_.host.c_str(), bound);
+    std::printf("tcp %s %d\n", o_.host.c_str(), bound_);
     return true;
   }
 
@@ -349,7 +351,7 @@ class Server {
       p.closed = true;
       return;
     }
-    if (n > 0 && o_.scale.mode == sim::Mode::Request) Queue(p, p.scale.Answer(buf, static_cast<size_t>(n)));
+    if (n > 0 && o_.scale.mode == sim::Mode::Request && !off_) Queue(p, p.scale.Answer(buf, static_cast<size_t>(n)));
     if (n == 0) p.closed = true;
   }
 
@@ -441,6 +443,23 @@ class Server {
       for (auto& p : peers_) p->nextLine = std::min(p->nextLine, now + std::chrono::milliseconds(c.number));
     }
     if (c.kind == K::Flood) floodUntil_ = now + std::chrono::milliseconds(c.number);
+    if (c.kind == K::Off || c.kind == K::On) Switch(c.kind == K::On);
+  }
+
+  // A scale switched off: its converter takes no connections and ends the
+  // ones it has; a serial port stays, with nothing on it. Switched on, it
+  // listens on the same port again.
+  void Switch(bool on) {
+    off_ = !on;
+    for (auto& p : peers_) {
+      Drop(*p);
+      if (!on && !p->end.pty) p->closed = true;
+    }
+    if (!on && listener_ != sim::io::kNoFd) {
+      sim::io::Close({listener_, false});
+      listener_ = sim::io::kNoFd;
+    }
+    if (on && o_.tcp && listener_ == sim::io::kNoFd) listener_ = sim::io::Listen(o_.host, bound_, &bound_);
   }
 
   bool Flooding(Clock::time_point now) const { return o_.flood || now < floodUntil_; }
@@ -624,6 +643,8 @@ class Server {
   Clock::time_point floodUntil_{};
   Clock::time_point nextAttach_{};
   sim::io::Fd listener_ = sim::io::kNoFd;
+  int bound_ = 0;     // the TCP port it listens on
+  bool off_ = false;  // switched off (--control off)
   std::vector<std::unique_ptr<Peer>> peers_;
 };
 
