@@ -12,14 +12,14 @@ namespace host {
 
 const char* const kUsage =
     "usage: pesolan [--lib PATH] [--locale NAME] [--json] COMMAND [OPTIONS]\n"
-    "       pesolan --version | --help\n"
+    "       pesolan --version | --help | help\n"
     "commands:\n"
     "  describe               the driver's description document\n"
     "  settings               the settings page, with the serial ports found\n"
     "  actions                the additional actions document\n"
     "  ports [--all]          each serial port, what it is and what opening it would meet\n"
     "                         (--all: every COM number, absent ones included)\n"
-    "  find [--ask] | find --tcp HOST:PORT...\n"
+    "  find [--ask] [--trace] | find --tcp HOST:PORT... [--trace]\n"
     "                         look for scales: listens on every free serial port with\n"
     "                         both line settings, sending nothing (--ask: also asks the\n"
     "                         silent ones through the driver); --tcp: how the scale at\n"
@@ -34,10 +34,13 @@ const char* const kUsage =
     "--attrs: 0 for 8 data bits, no parity; 1 for 7 data bits, even parity\n"
     "--trace: the dialogue with the scale on stderr, one event a line (the library\n"
     "         writes the same to the file named by PESOLAN_TRACE)\n"
+    "an option's value also goes after '=': --tcp=HOST:PORT, --interval=500\n"
     "exit status: 0 success (find: a scale was found), 1 the device failed (find:\n"
-    "             none found; weight --watch: the last reading failed), 2 usage,\n"
-    "             3 the library did not load, 130 interrupted (Ctrl+C); a hang-up\n"
-    "             (SIGHUP) or SIGTERM ends it as the signal does (129, 143 in a shell)\n";
+    "             none found; weight --watch: the last reading failed) or the output\n"
+    "             could not be written, 2 usage, 3 the library did not load,\n"
+    "             130 interrupted (Ctrl+C); a hang-up (SIGHUP), SIGTERM or a closed\n"
+    "             output pipe (SIGPIPE) ends it as the signal does (129, 143, 141\n"
+    "             in a shell)\n";
 
 namespace {
 
@@ -60,8 +63,19 @@ std::string Range(const std::string& option, long lo, long hi) {
   return option + " needs a whole number from " + std::to_string(lo) + " to " + std::to_string(hi);
 }
 
-// Printable ASCII only: what the driver takes as a host, and safe to show.
-bool PlainAscii(const std::string& text) {
+// ASCII letters, digits, dots and dashes: a host name or an IPv4 address.
+// Anything else ("[::1]", "host:port:5", a space) would go to the name
+// service as it stands, and a query for it may leave the machine.
+bool HostText(const std::string& text) {
+  for (const char c : text) {
+    const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    if (!letter && !(c >= '0' && c <= '9') && c != '.' && c != '-') return false;
+  }
+  return true;
+}
+
+// Printable ASCII: safe to show.
+bool Printable(const std::string& text) {
   for (const unsigned char c : text) {
     if (c < 0x20 || c > 0x7E) return false;
   }
@@ -69,9 +83,11 @@ bool PlainAscii(const std::string& text) {
 }
 
 std::string ParseTcp(const std::string& target, TcpTarget* t) {
-  if (!PlainAscii(target)) return "--tcp takes a host in plain ASCII letters, digits, dots and dashes";
+  const std::string plainOnly = "--tcp takes a host in plain ASCII letters, digits, dots and dashes";
+  if (!Printable(target)) return plainOnly;
   const size_t colon = target.rfind(':');
   if (colon == std::string::npos || colon == 0) return "--tcp needs HOST:PORT, not '" + target + "'";
+  if (!HostText(target.substr(0, colon))) return plainOnly + ", not '" + target + "'";
   if (!ParseNumber(target.substr(colon + 1), 1, 65535, &t->port))
     return "--tcp '" + target + "': the port must be a whole number from 1 to 65535";
   t->host = target.substr(0, colon);
@@ -110,23 +126,55 @@ std::string Conflicts(const Options& o, bool intervalGiven, bool attrsGiven, boo
 
 }  // namespace
 
-std::string ParseArgs(int argc, char** argv, Options* o) {
-  // Help wins wherever it stands, whatever else is there.
+namespace {
+
+bool TakesValue(const std::string& option) {
+  for (const char* name : {"--lib", "--locale", "--tcp", "--com", "--attrs", "--unit", "--interval", "--count"}) {
+    if (option == name) return true;
+  }
+  return false;
+}
+
+// The arguments with each "--option=value" as two; a name it splits that
+// takes no value is said.
+std::string Split(int argc, char** argv, std::vector<std::string>* args) {
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
+    const size_t equals = a.find('=');
+    if (a.compare(0, 2, "--") != 0 || equals == std::string::npos) {
+      args->push_back(a);
+      continue;
+    }
+    const std::string name = a.substr(0, equals);
+    if (!TakesValue(name)) return name + " takes no value";
+    args->push_back(name);
+    args->push_back(a.substr(equals + 1));
+  }
+  return "";
+}
+
+}  // namespace
+
+std::string ParseArgs(int argc, char** argv, Options* o) {
+  std::vector<std::string> args;
+  const std::string unsplit = Split(argc, argv, &args);
+  // Help wins wherever it stands, whatever else is there.
+  for (const std::string& a : args) {
     if (a == "--help" || a == "-h") o->help = true;
     if (a == "--json") o->json = true;
   }
   if (o->help) return "";
+  if (!unsplit.empty()) return unsplit;
   bool intervalGiven = false, attrsGiven = false, unitGiven = false;
   std::vector<std::string> given;
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    const bool hasValue = i + 1 < argc;
+  const size_t count = args.size();
+  for (size_t i = 0; i < count; ++i) {
+    const std::string a = args[i];
+    const bool hasValue = i + 1 < count;
     const bool single = a != "--tcp" && a.compare(0, 2, "--") == 0;
     if (single && std::find(given.begin(), given.end(), a) != given.end()) return a + " is given twice";
     if (single) given.push_back(a);
-    auto value = [&]() { return std::string(argv[++i]); };
+    auto value = [&]() { return args[++i]; };
     auto number = [&](long lo, long hi, int* out) { return ParseNumber(value(), lo, hi, out); };
     if (a == "--json") o->json = true;
     else if (a == "--help" || a == "-h") o->help = true;
@@ -150,6 +198,8 @@ std::string ParseArgs(int argc, char** argv, Options* o) {
       else if (a == "--unit") { unitGiven = true; if (!number(0, 4, &o->unit)) return Range(a, 0, 4); }
       else if (a == "--interval") { intervalGiven = true; if (!number(1, kMaxIntervalMs, &o->intervalMs)) return Range(a, 1, kMaxIntervalMs); }
       else if (!number(1, kMaxCount, &o->count)) return Range(a, 1, kMaxCount);
+    } else if (a == "help" && o->command.empty()) {
+      o->help = true;
     } else if (a[0] != '-' && o->command.empty()) {
       o->command = a;
       if (!Known(a)) return "unknown command '" + a + "'";
@@ -159,8 +209,9 @@ std::string ParseArgs(int argc, char** argv, Options* o) {
       return "unexpected argument '" + a + "' after the command '" + o->command + "'";
     }
   }
+  // No command, as "pesolan" alone, asks for the usage too.
+  if (o->command.empty() && !o->version) o->help = true;
   if (o->help || o->version) return "";
-  if (o->command.empty()) return "no command";
   return Conflicts(*o, intervalGiven, attrsGiven, unitGiven);
 }
 
