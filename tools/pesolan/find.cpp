@@ -197,6 +197,16 @@ void AskSilentPorts(Session& s, std::vector<PortReport>* reports) {
   }
 }
 
+// An address's line, said as soon as it is known: with several addresses,
+// each reading takes seconds.
+void PrintTcp(const TcpReport& t) {
+  std::printf("%-21s %s\n", Address(t.target).c_str(),
+              t.read ? ("scale answering by " + t.reading.way + ": " + ReadingText(t.reading)).c_str()
+                     : ("no scale: " + t.failure).c_str());
+  std::fflush(stdout);
+}
+
+// The report, but the addresses' lines in text, which went out already.
 int Print(const Session& s, const std::vector<PortReport>& ports, const std::vector<TcpReport>& tcp) {
   std::vector<std::string> parameters;
   int found = 0;
@@ -232,11 +242,6 @@ int Print(const Session& s, const std::vector<PortReport>& ports, const std::vec
     std::printf("COM%-4d %-16s %s%s%s\n", r.state.com, r.state.device.c_str(), Describe(r).c_str(),
                 what.empty() ? "" : "; ", what.c_str());
   }
-  for (const TcpReport& t : tcp) {
-    std::printf("%-21s %s\n", Address(t.target).c_str(),
-                t.read ? ("scale answering by " + t.reading.way + ": " + ReadingText(t.reading)).c_str()
-                       : ("no scale: " + t.failure).c_str());
-  }
   if (found == 0) {
     std::printf("no scale found\n");
     return 1;
@@ -261,6 +266,7 @@ int Find(Session& s) {
     c.host = target.host;
     c.port = target.port;
     t.read = ReadThroughDriver(s, c, &t.reading, &t.failure);
+    if (!s.o_.json) PrintTcp(t);
     tcp.push_back(t);
   }
   return Print(s, ports, tcp);
