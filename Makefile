@@ -143,7 +143,7 @@ dist: build windows linux-x86
 	cp build/linux-x86/libPesolan.so dist/linux-x86/
 	i686-linux-gnu-strip --strip-unneeded dist/linux-x86/*
 	cp build/windows-x64/Pesolan.dll build/windows-x64/tools/pesolan.exe build/windows-x64/tools/scale-sim.exe dist/windows-x86_64/
-	cp build/windows-x86/Pesolan.dll build/windows-x86/tools/pesolan.exe dist/windows-x86/
+	cp build/windows-x86/Pesolan.dll build/windows-x86/tools/pesolan.exe build/windows-x86/tools/scale-sim.exe dist/windows-x86/
 	x86_64-w64-mingw32-strip --strip-unneeded dist/windows-x86_64/*
 	i686-w64-mingw32-strip --strip-unneeded dist/windows-x86/*
 	tools/make-package.sh dist

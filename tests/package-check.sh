@@ -64,5 +64,19 @@ check "Windows i386, Windows x86_64, Linux i386 and Linux x86_64 are each named"
 extra=$(cd "$dir" && ls | grep -vxF -e MANIFEST.XML "${listed[@]/#/-e}" || true)
 check "nothing else is in the package${extra:+ (found: $extra)}" "[ -z '$extra' ]"
 
+# The tools beside it: pesolan.exe and scale-sim.exe of each width.
+tools=$(dirname "$zip")/Pesolan-tools.zip
+check "Pesolan-tools.zip is beside the package" "[ -f '$tools' ]"
+mkdir "$dir/tools"
+(cd "$dir/tools" && cmake -E tar xf "$tools")
+for width in "i386 x86" "x86_64 x86_64"; do
+  set -- $width
+  for program in pesolan.exe scale-sim.exe; do
+    check "windows-$2/$program is a Windows $1 program" "[ \"\$(kind '$dir/tools/windows-$2/$program')\" = 'Windows $1' ]"
+  done
+done
+check "the tools ZIP holds those four and nothing else" "[ \"\$(cd '$dir/tools' && find . -type f | sort | tr '\n' ,)\" = \
+  './windows-x86/pesolan.exe,./windows-x86/scale-sim.exe,./windows-x86_64/pesolan.exe,./windows-x86_64/scale-sim.exe,' ]"
+
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

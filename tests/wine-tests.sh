@@ -73,6 +73,22 @@ expect "find leaves COM6 silent" '^COM6 .*silent' "$found"
 expect "find gives the platform's parameters" 'Prm_Connect = 0, Prm_RsPort = 5, Prm_ConnAttrs = 0' "$found"
 expect "find --ask reads COM6 through the driver" '^COM6 .*request scale \(ENQ, then DC1\): 2.5 t' "$(pesolan find --ask)"
 
+# The library of the package's name is found one folder up, as the tools
+# ZIP unpacked beside the package has it; one that does not load is
+# explained: 193 is the other width, 126 no library there.
+unpacked=$(mktemp -d)
+mkdir "$unpacked/windows-x86_64"
+cp "$build/tools/pesolan.exe" "$unpacked/windows-x86_64/"
+cp "$build/Pesolan.dll" "$unpacked/Pesolan-windows-x86_64.dll"
+expect "finds Pesolan-windows-x86_64.dll one folder up" 'DriverVersion=' \
+  "$(wine "$unpacked/windows-x86_64/pesolan.exe" describe 2>&1 | tr -d '\r')"
+rm "$unpacked/Pesolan-windows-x86_64.dll"
+expect "says where it looked for the library" 'error 126: the library, or one that it needs, is not there; pesolan looked for Pesolan.dll or Pesolan-windows-x86_64.dll' \
+  "$(wine "$unpacked/windows-x86_64/pesolan.exe" describe 2>&1 | tr -d '\r')"
+rm -rf "$unpacked"
+expect "names error 193 as the other width" 'error 193: this program is 64-bit and takes the 64-bit library' \
+  "$(wine "$build/tools/pesolan.exe" --lib "Z:$(cd "$build/../windows-x86" && pwd)/Pesolan.dll" describe 2>&1 | tr -d '\r')"
+
 # The same ports linked by hand in the prefix's dosdevices folder, which Wine
 # does not name as devices: the driver finds them by opening, as before.
 # (Reading them is the same either way, and was tried above.)

@@ -5,9 +5,8 @@
 #include <cstdio>
 
 namespace testing_support {
-namespace {
 
-Outcome Run(const std::string& command) {
+Outcome Shell(const std::string& command) {
   Outcome r;
   FILE* p = popen(command.c_str(), "r");
   if (p == nullptr) return r;
@@ -17,14 +16,12 @@ Outcome Run(const std::string& command) {
   return r;
 }
 
-}  // namespace
-
 Outcome Pesolan(const std::string& args, const std::string& redirect, const std::string& env) {
-  return Run(env + " " + PESOLAN_PATH + " --lib " + PESOLAN_LIBRARY_PATH + " " + args + " " + redirect);
+  return Shell(env + " " + PESOLAN_PATH + " --lib " + PESOLAN_LIBRARY_PATH + " " + args + " " + redirect);
 }
 
 Outcome ScaleSim(const std::string& args, const std::string& redirect) {
-  return Run(std::string(SCALE_SIM_PATH) + " " + args + " " + redirect);
+  return Shell(std::string(SCALE_SIM_PATH) + " " + args + " " + redirect);
 }
 
 std::string Tcp(const SimProcess& sim) { return "--tcp 127.0.0.1:" + std::to_string(sim.port()); }

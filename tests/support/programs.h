@@ -17,6 +17,8 @@ struct Outcome {
 // stderr together, or what the redirection given instead makes of them.
 Outcome Pesolan(const std::string& args, const std::string& redirect = "2>&1", const std::string& env = "");
 Outcome ScaleSim(const std::string& args, const std::string& redirect = "2>&1");
+// Runs a shell command line; out is what it prints on stdout.
+Outcome Shell(const std::string& command);
 
 // "--tcp 127.0.0.1:PORT" for a scale-sim serving TCP.
 std::string Tcp(const SimProcess& sim);

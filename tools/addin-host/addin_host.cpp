@@ -9,20 +9,34 @@
 namespace host {
 namespace {
 
+// A library built for the other processor width is the usual cause of a
+// library that is there and does not load.
+const char* const kOtherWidth = sizeof(void*) == 8
+                                    ? "this program is 64-bit and takes the 64-bit library (x86_64), not the 32-bit one"
+                                    : "this program is 32-bit and takes the 32-bit library (x86, i386), not the 64-bit one";
+
 #if defined(_WIN32)
 void* OpenLibrary(const std::string& path) { return LoadLibraryA(path.c_str()); }
 void* Symbol(void* lib, const char* name) {
   return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(lib), name));
 }
 void CloseLibrary(void* lib) { FreeLibrary(static_cast<HMODULE>(lib)); }
-std::string LoadError() { return "LoadLibrary failed with error " + std::to_string(GetLastError()); }
+std::string LoadError() {
+  const DWORD error = GetLastError();
+  std::string text = "LoadLibrary failed with error " + std::to_string(error);
+  if (error == ERROR_MOD_NOT_FOUND) text += ": the library, or one that it needs, is not there";
+  if (error == ERROR_BAD_EXE_FORMAT) text += ": " + std::string(kOtherWidth);
+  return text;
+}
 #else
 void* OpenLibrary(const std::string& path) { return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL); }
 void* Symbol(void* lib, const char* name) { return dlsym(lib, name); }
 void CloseLibrary(void* lib) { dlclose(lib); }
 std::string LoadError() {
   const char* e = dlerror();
-  return e != nullptr ? e : "cannot load the library";
+  std::string text = e != nullptr ? e : "cannot load the library";
+  if (text.find("wrong ELF class") != std::string::npos) text += ": " + std::string(kOtherWidth);
+  return text;
 }
 #endif
 

@@ -2,7 +2,9 @@
 // platform does and calls its driver methods.
 
 #include <cerrno>
+#include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -49,26 +51,50 @@ std::string CleanPath(const std::string& path) {
 #endif
 }
 
+// The library's names: as the build makes it, and as the package has it
+// for this program's processor width.
+#if defined(_WIN32)
+const char* const kLibraryNames[] = {"Pesolan.dll", sizeof(void*) == 8 ? "Pesolan-windows-x86_64.dll"
+                                                                      : "Pesolan-windows-x86.dll"};
+#else
+const char* const kLibraryNames[] = {"libPesolan.so", sizeof(void*) == 8 ? "libPesolan-linux-x86_64.so"
+                                                                        : "libPesolan-linux-x86.so"};
+#endif
+// Where it is looked for: beside the program, then one and two folders up
+// (the package unpacked above the tools' folders; the build's tree).
+const char* const kLibraryFolders[] = {"", "../", "../../"};
+
 std::string DefaultLibrary() {
 #if defined(_WIN32)
-  const char* name = "Pesolan.dll";
   char self[MAX_PATH];
   const DWORD n = GetModuleFileNameA(nullptr, self, sizeof self);
   std::string dir(self, n);
 #else
-  const char* name = "libPesolan.so";
   char self[4096];
   const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
   std::string dir(self, n > 0 ? static_cast<size_t>(n) : 0);
 #endif
   dir = dir.substr(0, dir.find_last_of("/\\") + 1);
-  for (const std::string& candidate : {dir + name, dir + "../../" + name, dir + "../" + name}) {
-    if (FILE* f = std::fopen(candidate.c_str(), "rb")) {
-      std::fclose(f);
-      return CleanPath(candidate);
+  for (const char* folder : kLibraryFolders) {
+    for (const char* name : kLibraryNames) {
+      const std::string candidate = dir + folder + name;
+      if (FILE* f = std::fopen(candidate.c_str(), "rb")) {
+        std::fclose(f);
+        return CleanPath(candidate);
+      }
     }
   }
-  return name;
+  return kLibraryNames[0];  // the system's search, last
+}
+
+// Why the library did not load, where pesolan looked and what to do.
+std::string LoadFailure(const Options& o, const std::string& path, const std::string& error) {
+  std::string text = "the library " + path + " does not load: " + error;
+  if (!o.lib.empty()) return text + "; check the path given with --lib";
+  text += "; pesolan looked for " + std::string(kLibraryNames[0]) + " or " + kLibraryNames[1] +
+          " beside itself and one and two folders up, then where the system looks for libraries;"
+          " name it with --lib PATH";
+  return text;
 }
 
 // An error that is not the driver's: with --json a JSON object on stdout
@@ -128,6 +154,9 @@ int Weight(Session& s) {
     return status;
   }
   int status = 0;
+  // --interval is a period: each reading starts that long after the one
+  // before it started, or at once when that one took longer.
+  auto start = std::chrono::steady_clock::now();
   for (int n = 0;; ++n) {
     const CallResult r = s.Call(u"GetWeight", {Arg::Text(id), Arg::Empty()});
     std::string symbol;
@@ -157,7 +186,8 @@ int Weight(Session& s) {
     status = r.ok() ? 0 : 1;
     if (std::fflush(stdout) != 0) return OutputFailed();
     if (!s.o_.watch || (s.o_.count > 0 && n + 1 >= s.o_.count)) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(s.o_.intervalMs));
+    start = std::max(start + std::chrono::milliseconds(s.o_.intervalMs), std::chrono::steady_clock::now());
+    std::this_thread::sleep_until(start);
   }
   s.Call(u"Close", {Arg::Text(id)});
   return status;
@@ -311,7 +341,7 @@ int main(int argc, char** argv) {
   }
   HandleSignals(o);
   Library lib(path);
-  if (!lib.ok()) return Error(o, 3, lib.error());
+  if (!lib.ok()) return Error(o, 3, LoadFailure(o, path, lib.error()));
   const int status = Run(lib, o);
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) return OutputFailed();
   return status;
