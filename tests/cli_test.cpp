@@ -116,6 +116,8 @@ TEST(Cli, WeightIsPrintedInTheChosenUnit) {
   const Outcome r = Pesolan("weight " + Tcp(sim) + " --unit 2");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "12345 g\n");
+  // An option's value may follow '='.
+  EXPECT_EQ(Pesolan("weight --tcp=127.0.0.1:" + std::to_string(sim.port()) + " --unit=2").out, "12345 g\n");
   // A negative weight the cut leaves at zero is 0, in every form.
   SimProcess nearZero({"--tcp", "--weight", "-0.4", "--unit", "g"});
   EXPECT_EQ(Pesolan("weight " + Tcp(nearZero) + " --unit 3").out, "0 kg\n");
@@ -137,6 +139,31 @@ TEST(Cli, JsonForScriptsAndWatchRepeats) {
   EXPECT_EQ(r.status, 0) << r.out;
   EXPECT_EQ(r.out.rfind("error 110: ", 0), 0u) << r.out;
   EXPECT_NE(r.out.find("\n12.345 kg\n12.345 kg\n"), std::string::npos) << r.out;
+
+  // --interval is the period from one reading's start to the next: a silent
+  // scale's readings (over a second each) end 1.5 s apart, where a pause
+  // after each would put them 2.6 s apart or more.
+  char dir[] = "/tmp/pesolan-cli-test.XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string out = std::string(dir) + "/out";
+  SimProcess silent({"--tcp", "--mode", "silent"});
+  const pid_t watching = StartPesolan("weight " + Tcp(silent) + " --watch --count 3 --interval 1500", dir, "", out);
+  std::vector<long> ended;
+  for (testing_support::Stopwatch clock; ended.size() < 3 && clock.ms() < 20000; usleep(5000)) {
+    const std::string text = FileText(out);
+    size_t failures = 0;
+    for (size_t at = text.find("error 106:"); at != std::string::npos; at = text.find("error 106:", at + 1)) ++failures;
+    while (ended.size() < failures) ended.push_back(clock.ms());
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(watching, &status, 0), watching);
+  ASSERT_EQ(ended.size(), 3u) << FileText(out);
+  for (size_t i = 1; i < ended.size(); ++i) {
+    EXPECT_GE(ended[i] - ended[i - 1], 1500 - 100) << i;
+    EXPECT_LT(ended[i] - ended[i - 1], 2400) << i;
+  }
+  std::remove(out.c_str());
+  rmdir(dir);
 }
 
 // A scale switched off and on again while --watch reads it: the watch says
@@ -225,6 +252,12 @@ TEST(Cli, AFailureGivesTheNumberTheRussianMessageItsCauseAndTheNextStep) {
     EXPECT_EQ(unresolved.find("Success"), std::string::npos) << unresolved;
   }
 
+  // A flood is called a flood, not silence.
+  SimProcess flood({"--tcp", "--flood"});
+  r = Pesolan("weight " + Tcp(flood));
+  EXPECT_EQ(CauseLine(r.out).rfind("cause: the scale sends faster than a reading can keep up (still behind the scale",
+                                   0), 0u) << r.out;
+
   SimProcess unsteady({"--tcp", "--unstable", "100000", "--unit", "g", "--weight", "1500"});
   r = Pesolan("weight " + Tcp(unsteady));
   EXPECT_EQ(r.out.rfind("error 110: ", 0), 0u) << r.out;
@@ -289,6 +322,8 @@ TEST(Cli, AWrongCommandLineIsOneLineThatNamesTheProblem) {
       {"settings --trace", "--trace applies to weight, test and find"},
       {"weight --com 65 --com 66", "--com is given twice"},
       {"weight --tcp 127.0.0.1:1 --unit 2 --unit 3", "--unit is given twice"},
+      {"weight --tcp=127.0.0.1:1 --unit=2 --unit=3", "--unit is given twice"},
+      {"weight --tcp 127.0.0.1:1 --watch=yes", "--watch takes no value"},
       // What the terminal is given is shown, never obeyed; a host is ASCII.
       {"weight --tcp 127.0.0.1:1 --\x1b[2J", "unknown option '--\\x1b[2J'"},
       {"weight --tcp весы.local:4000", "--tcp takes a host in plain ASCII letters, digits, dots and dashes"},
@@ -315,12 +350,34 @@ TEST(Cli, AWrongCommandLineIsOneLineThatNamesTheProblem) {
                            "pesolan: --tcp '0127.0.0.1.:4000': 0127.0.0.1." + no +
                            "pesolan: --tcp '0x7f.0.0.1:4000': 0x7f.0.0.1" + no);
   }
-  // Help wins wherever it stands.
-  for (const char* asked : {"-h --bogus", "--bogus -h", "weight --com 0 --help"}) {
+  // A host is letters, digits, dots and dashes: nothing else reaches the
+  // name service.
+  const std::string hosts = testing_support::Offline([] {
+    std::string said;
+    for (const char* target : {"'[::1]:4000'", "127.0.0.1:20304:5", "'scale one:4000'"}) {
+      for (const char* command : {"weight --tcp ", "find --tcp "}) {
+        const Outcome r = Pesolan(command + std::string(target), "2>&1 >/dev/null");
+        said += std::to_string(r.status) + " " + r.out;
+      }
+    }
+    return said;
+  });
+  const std::string plain = "2 pesolan: --tcp takes a host in plain ASCII letters, digits, dots and dashes, not '";
+  const std::string usage = "' (pesolan --help shows the usage)\n";
+  if (hosts != testing_support::kNotOffline) {
+    EXPECT_EQ(hosts, plain + "[::1]:4000" + usage + plain + "[::1]:4000" + usage + plain + "127.0.0.1:20304:5" +
+                         usage + plain + "127.0.0.1:20304:5" + usage + plain + "scale one:4000" + usage + plain +
+                         "scale one:4000" + usage);
+  }
+  // Help wins wherever it stands; alone, or as "help", it is the usage.
+  for (const char* asked : {"-h --bogus", "--bogus -h", "weight --com 0 --help", "", "help", "help weight"}) {
     const Outcome help = Pesolan(asked, "2>&1");
     EXPECT_EQ(help.status, 0) << asked;
     EXPECT_EQ(help.out.rfind("usage: pesolan", 0), 0u) << asked << ": " << help.out;
   }
+  const Outcome bare = testing_support::Shell(std::string(PESOLAN_PATH) + " 2>&1");
+  EXPECT_EQ(bare.status, 0);
+  EXPECT_EQ(bare.out.rfind("usage: pesolan", 0), 0u) << bare.out;
   const Outcome json = Pesolan("--json --help", "2>/dev/null");
   EXPECT_EQ(json.status, 0);
   EXPECT_EQ(json.out.rfind("{\"ok\":true,\"usage\":\"usage: pesolan", 0), 0u) << json.out;
@@ -337,6 +394,10 @@ TEST(Cli, WeightsArePrintedExactlyAsTheLibraryReturnsThem) {
   EXPECT_EQ(Pesolan("weight " + Tcp(fine)).out, "1234.567 kg\n") << "not 1234.57";
   EXPECT_EQ(Pesolan("weight " + Tcp(fine) + " --unit 2").out, "1234567 g\n");
   EXPECT_EQ(Pesolan("weight " + Tcp(negative)).out, "-0.5 kg\n");
+  // Three decimals at most, as on the scale too.
+  SimProcess tiny({"--tcp", "--line", "ST,GS,  0.0005kg"});
+  EXPECT_EQ(Pesolan("weight " + Tcp(tiny)).out, "0 kg\n");
+  EXPECT_EQ(Pesolan("weight " + Tcp(tiny) + " --unit 1").out, "500 mg\n");
   EXPECT_EQ(Pesolan("--json weight " + Tcp(large)).out,
             "{\"ok\":true,\"weight\":9999999,\"unit\":0,\"symbol\":\"kg\",\"stable\":true}\n");
   EXPECT_EQ(Pesolan("--json weight " + Tcp(fine)).out,
@@ -348,6 +409,10 @@ TEST(Cli, HelpGoesToStdoutAndWithJsonEveryErrorIsAnObject) {
   EXPECT_EQ(help.status, 0);
   EXPECT_EQ(help.out.rfind("usage: pesolan", 0), 0u) << help.out;
   EXPECT_NE(help.out.find("ports [--all]"), std::string::npos);
+  EXPECT_NE(help.out.find("find [--ask] [--trace] | find --tcp HOST:PORT... [--trace]"), std::string::npos);
+  EXPECT_NE(help.out.find("or the output\n             could not be written"), std::string::npos) << help.out;
+  EXPECT_NE(help.out.find("(SIGPIPE) ends it as the signal does (129, 143, 141"), std::string::npos) << help.out;
+  EXPECT_EQ(Pesolan("--json help", "2>/dev/null").out.rfind("{\"ok\":true,\"usage\":\"usage: pesolan", 0), 0u);
 
   Outcome r = Pesolan("--json frobnicate", "2>/dev/null");
   EXPECT_EQ(r.status, 2);
@@ -362,6 +427,41 @@ TEST(Cli, HelpGoesToStdoutAndWithJsonEveryErrorIsAnObject) {
   ASSERT_NE(std::fgets(line, sizeof line, p), nullptr);
   EXPECT_EQ(WEXITSTATUS(pclose(p)), 3);
   EXPECT_EQ(std::string(line).rfind("{\"ok\":false,\"code\":0,\"message\":\"", 0), 0u) << line;
+}
+
+// A library that does not load is explained: where pesolan looked, and a
+// library of the other width in words. The package's name for it is found
+// one folder up, as the tools unpacked beside the package have it.
+TEST(Cli, ALibraryThatDoesNotLoadSaysWhereItLookedAndWhy) {
+  using testing_support::Shell;
+  char dir[] = "/tmp/pesolan-cli-test.XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string top = dir, program = top + "/tools/pesolan", other = top + "/other.so";
+  const std::string packaged = top + (sizeof(void*) == 8 ? "/libPesolan-linux-x86_64.so" : "/libPesolan-linux-x86.so");
+  ASSERT_EQ(Shell("mkdir " + top + "/tools && cp " + PESOLAN_PATH + " " + program + " && cp " +
+                  PESOLAN_LIBRARY_PATH + " " + packaged).status, 0);
+  const Outcome found = Shell(program + " --version");
+  EXPECT_EQ(found.status, 0) << found.out;
+  EXPECT_NE(found.out.find("library: " + packaged + "\n"), std::string::npos) << found.out;
+  std::remove(packaged.c_str());
+  const Outcome missing = Shell("LD_LIBRARY_PATH= " + program + " describe 2>&1");
+  EXPECT_EQ(missing.status, 3);
+  EXPECT_NE(missing.out.find("pesolan: the library libPesolan.so does not load: "), std::string::npos) << missing.out;
+  EXPECT_NE(missing.out.find("; pesolan looked for libPesolan.so or libPesolan-linux-x86"), std::string::npos);
+  EXPECT_NE(missing.out.find(" beside itself and one and two folders up, then where the system looks for "
+                             "libraries; name it with --lib PATH"), std::string::npos) << missing.out;
+  // The header of the other width is enough for the loader to refuse it.
+  std::ofstream(other, std::ios::binary) << std::string("\x7f" "ELF") << char(sizeof(void*) == 8 ? 1 : 2)
+                                         << std::string("\x01\x01", 2) << std::string(57, '\0');
+  const Outcome wide = Shell(std::string(PESOLAN_PATH) + " --lib " + other + " describe 2>&1");
+  EXPECT_EQ(wide.status, 3);
+  EXPECT_NE(wide.out.find(sizeof(void*) == 8 ? "wrong ELF class: ELFCLASS32: this program is 64-bit and takes the "
+                                               "64-bit library (x86_64), not the 32-bit one"
+                                             : "wrong ELF class: ELFCLASS64: this program is 32-bit and takes the "
+                                               "32-bit library (x86, i386), not the 64-bit one"),
+            std::string::npos) << wide.out;
+  EXPECT_NE(wide.out.find("; check the path given with --lib"), std::string::npos) << wide.out;
+  Shell("rm -rf " + top);
 }
 
 TEST(Cli, VersionIsTheSameInTheProgramTheLibraryAndItsDescription) {
@@ -726,6 +826,21 @@ TEST(CliFind, ATcpAddressIsToldAStreamFromARequestScale) {
 
   EXPECT_EQ(r.out.find("COM"), std::string::npos) << "with --tcp no serial port is touched: " << r.out;
 
+  // Each address is said as soon as it is known: the streaming scale's line
+  // is out while the silent one is still asked.
+  char dir[] = "/tmp/pesolan-cli-test.XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string out = std::string(dir) + "/out";
+  SimProcess silent({"--tcp", "--mode", "silent"});
+  const pid_t finding = StartPesolan("find " + Tcp(stream) + " " + Tcp(silent), dir, "", out);
+  EXPECT_TRUE(FileHolds(out, "127.0.0.1:" + std::to_string(stream.port()) + " ")) << FileText(out);
+  int status = 0;
+  EXPECT_EQ(waitpid(finding, &status, WNOHANG), 0) << "find is still asking the silent scale: " << FileText(out);
+  ASSERT_EQ(waitpid(finding, &status, 0), finding);
+  EXPECT_NE(FileText(out).find("127.0.0.1:" + std::to_string(silent.port()) + " "), std::string::npos);
+  std::remove(out.c_str());
+  rmdir(dir);
+
   r = Pesolan("--json find " + Tcp(moving));
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.out.find("\"tcp\":[{\"address\":\"127.0.0.1:" + std::to_string(moving.port()) +
@@ -993,6 +1108,7 @@ TEST(CliScaleSim, HelpErrorsRangesAndTheEndOfItsLifetimeAreSaid) {
   const Outcome help = ScaleSim("--help", "2>/dev/null");
   EXPECT_EQ(help.status, 0);
   EXPECT_EQ(help.out.rfind("usage: scale-sim", 0), 0u) << "on stdout";
+  EXPECT_NE(help.out.find("disconnect, reset,\noff (switched off"), std::string::npos) << help.out;
   for (const auto& c : std::vector<std::pair<std::string, std::string>>{
            {"--tcp 70000", "--tcp needs a whole number from 0 to 65535"},
            {"--unit lb", "--unit is kg, g or t"},
@@ -1020,8 +1136,19 @@ TEST(CliScaleSim, HelpErrorsRangesAndTheEndOfItsLifetimeAreSaid) {
   EXPECT_EQ(ended.out,
             "scale-sim: cannot take 'weight abc': weight 'abc' is no number the scale shows (a digit first, one point "
             "at most)\nscale-sim: cannot take 'unit lb': unit is one of: kg g t\n"
-            "scale-sim: cannot take 'frobnicate 3': no such command: 'frobnicate'\n"
+            "scale-sim: cannot take 'frobnicate 3': no such command: 'frobnicate'; the commands are weight, unit, "
+            "unstable, junk, mode, drip, interval, burst, flood, unread, pack, disconnect, reset, off, on\n"
             "scale-sim: its lifetime of 1 s has ended (--lifetime)\n");
+  // Switched off, it closes and refuses connections; switched on, it
+  // serves on the same port again.
+  SimProcess scale({"--tcp", "--control"});
+  ASSERT_EQ(Pesolan("weight " + Tcp(scale)).out, "12.345 kg\n");
+  ASSERT_TRUE(scale.Command("off"));
+  const Outcome off = Pesolan("weight " + Tcp(scale));
+  EXPECT_EQ(off.out.rfind("error 105: ", 0), 0u) << off.out;
+  EXPECT_NE(off.out.find("Connection refused"), std::string::npos) << off.out;
+  ASSERT_TRUE(scale.Command("on"));
+  EXPECT_EQ(Pesolan("weight " + Tcp(scale)).out, "12.345 kg\n");
 }
 
 // A program that opens the pseudo-terminal and never reads it fills the

@@ -83,7 +83,7 @@ Cause JunkCause(const std::string& event, const Context& c) {
 // The reading found a stream that then brought no current weight line.
 Cause StreamCause(const std::string& event, bool behind, const Context& c) {
   if (behind) {
-    return {"the scale sent its lines faster than they could be read (" + event + ")",
+    return {"the scale sends faster than a reading can keep up (" + event + ")",
             c.tcp ? "check the scale's send interval and that nothing between (a network adapter) gathers its lines"
                   : "check the scale's send interval and its line speed: 9600 baud"};
   }
