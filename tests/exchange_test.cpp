@@ -247,18 +247,23 @@ TEST_P(Exchange, AScaleIsReadWhileTheMachineIsBusy) {
   }
   Scale s(serial(), {"--interval", "20", "--weight", "2.5", "--unit", "kg"});
   int read = 0;
+  std::string failed;  // the trace of each reading that failed
+  const TraceCapture trace;
   std::thread reader([&] {
     const sched_param idle{};
     pthread_setschedparam(pthread_self(), SCHED_IDLE, &idle);
     for (int reading = 0; reading < 20 && s.connected; ++reading) {
-      read += s.Exchange() && s.reading().value == 2.5 ? 1 : 0;
+      trace.Clear();
+      const bool ok = s.Exchange() && s.reading().value == 2.5;
+      read += ok ? 1 : 0;
+      if (!ok) failed += trace.Text();
     }
   });
   reader.join();
   stop = true;
   for (std::thread& t : busy) t.join();
   ASSERT_TRUE(s.connected);
-  EXPECT_EQ(read, 20) << "readings of a live scale on a busy machine";
+  EXPECT_EQ(read, 20) << "readings of a live scale on a busy machine:\n" << failed;
 }
 
 TEST(StreamExchange, LineInProgressAtTheStartIsDropped) {
