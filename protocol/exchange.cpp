@@ -32,10 +32,13 @@ constexpr int kLineBufferSize = 64;
 // The shortest weight line with its CR LF: with this much waiting behind a
 // line's end, a newer whole line may be waiting.
 constexpr uint32_t kLineWorth = kShortestStreamLine + 2;
-// A reader still behind by then meets a backlog larger than it can drain,
-// or a flood faster than it can read: the reading ends, as a silent one
-// does. (A slow scale that the reader keeps up with is bounded by the time
-// limit between bytes and by the byte budget.)
+// A reader behind the scale all that time meets a backlog larger than it
+// can drain, or a flood faster than it can read: the reading ends, as a
+// silent one does. (A slow scale that the reader keeps up with is bounded
+// by the time limit between bytes and by the byte budget.) It counts from
+// the first byte the reader found itself behind at, not from the start: a
+// reader that got no processor for a while finds live lines waiting, and
+// drains them in moments.
 constexpr uint32_t kCatchUpLimitMs = 1000;
 
 struct Dialogue {
@@ -220,6 +223,8 @@ bool ReadStream(Dialogue& d, const Detected& detected) {
   const uint32_t limit = d.kind == Serial ? kSerialStreamLimitMs : kTcpStreamLimitMs;
   Stream s{d};
   s.Begin(detected);
+  bool behind = false;
+  uint32_t behindSince = 0;  // the tick of the first byte of this run behind the scale
   for (;;) {
     uint8_t byte = 0;  // ReadByte blocks until a byte comes or its limit passes
     ByteOrigin origin;
@@ -229,7 +234,10 @@ bool ReadStream(Dialogue& d, const Detected& detected) {
       Trace(d.index, "the stream's %u ms have passed", static_cast<unsigned>(limit));
       return false;
     }
-    if ((origin.old || origin.behind >= kLineWorth) && os::Since(d.startTick) >= kCatchUpLimitMs) {
+    const bool late = origin.old || origin.behind >= kLineWorth;
+    if (late && !behind) behindSince = os::Tick();
+    behind = late;
+    if (behind && os::Since(behindSince) >= kCatchUpLimitMs) {
       if (Settle(d, s.newest)) return true;
       Trace(d.index, "still behind the scale after %u ms: no current line", static_cast<unsigned>(kCatchUpLimitMs));
       return false;

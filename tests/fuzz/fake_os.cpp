@@ -26,8 +26,16 @@ int g_waits = 0;
 uint32_t g_events = 0;
 int g_port = 0;  // only its address is used
 uint32_t g_receiveMs = 0;
+uint32_t g_stallAt = 0, g_stallMs = 0;
 bool g_plugged = false;
 os::LineSettings g_scale{}, g_reader{};
+
+// A stall due is taken at a reading of the clock, where a preempted thread
+// finds that time has passed.
+uint32_t Now() {
+  if (g_stallMs > 0 && g_now >= g_stallAt) g_now += g_stallMs, g_stallMs = 0;
+  return g_now;
+}
 
 bool Arrived() { return !g_line.empty() && g_line.front().at <= g_now; }
 
@@ -84,6 +92,7 @@ void ResetLine() {
   g_waits = 0;
   g_events = 0;
   g_receiveMs = 0;
+  g_stallMs = 0;
   g_plugged = false;
 }
 
@@ -100,6 +109,7 @@ void Arrive(uint32_t at, const std::string& bytes, uint32_t gap) {
 }
 
 void ReceivesTake(uint32_t ms) { g_receiveMs = ms; }
+void StallOnce(uint32_t at, uint32_t ms) { g_stallAt = at, g_stallMs = ms; }
 void ReportTransmitterEmpty(bool reported) { g_txEmptyReported = reported; }
 int Waits() { return g_waits; }
 int Unread() { return static_cast<int>(g_line.size()); }
@@ -113,8 +123,8 @@ namespace os {
 
 using namespace fuzzing;
 
-uint32_t Tick() { return g_now; }
-uint64_t MicroTick() { return static_cast<uint64_t>(g_now) * 1000u; }
+uint32_t Tick() { return Now(); }
+uint64_t MicroTick() { return static_cast<uint64_t>(Now()) * 1000u; }
 void Sleep(uint32_t ms) {
   if (ms > 0) ++g_waits;
   g_now += ms;

@@ -23,6 +23,9 @@ void Arrive(uint32_t at, const std::string& bytes, uint32_t gap = 0);
 // Each socket receive takes this long (0 by default): a peer that floods
 // the line keeps a reader busy.
 void ReceivesTake(uint32_t ms);
+// The reader gets no processor for ms once the clock has reached at: the
+// first time it reads the clock from then on, ms more have passed.
+void StallOnce(uint32_t at, uint32_t ms);
 // Whether the scripted serial port ever reports its transmitter empty.
 void ReportTransmitterEmpty(bool reported);
 // Blocking waits made (serial event waits, socket readability waits, sleeps).
