@@ -80,11 +80,14 @@ unpacked=$(mktemp -d)
 mkdir "$unpacked/windows-x86_64"
 cp "$build/tools/pesolan.exe" "$unpacked/windows-x86_64/"
 cp "$build/Pesolan.dll" "$unpacked/Pesolan-windows-x86_64.dll"
-expect "finds Pesolan-windows-x86_64.dll one folder up" 'DriverVersion=' \
-  "$(wine "$unpacked/windows-x86_64/pesolan.exe" describe 2>&1 | tr -d '\r')"
+# (Run from that folder: the system's search for a bare name looks in the
+# current one, and this one holds the build's library.)
+unpacked_pesolan() { (cd "$unpacked" && wine windows-x86_64/pesolan.exe "$@" 2>&1 | tr -d '\r'); }
+expect "finds Pesolan-windows-x86_64.dll one folder up" 'library: .*\\Pesolan-windows-x86_64.dll' \
+  "$(unpacked_pesolan --version)"
 rm "$unpacked/Pesolan-windows-x86_64.dll"
 expect "says where it looked for the library" 'error 126: the library, or one that it needs, is not there; pesolan looked for Pesolan.dll or Pesolan-windows-x86_64.dll' \
-  "$(wine "$unpacked/windows-x86_64/pesolan.exe" describe 2>&1 | tr -d '\r')"
+  "$(unpacked_pesolan describe)"
 rm -rf "$unpacked"
 expect "names error 193 as the other width" 'error 193: this program is 64-bit and takes the 64-bit library' \
   "$(wine "$build/tools/pesolan.exe" --lib "Z:$(cd "$build/../windows-x86" && pwd)/Pesolan.dll" describe 2>&1 | tr -d '\r')"
