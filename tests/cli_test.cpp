@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <memory>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -32,6 +33,7 @@
 #include "support/text.h"
 
 using testing_support::ClosedTcpPort;
+using testing_support::Clockless;
 using testing_support::Message;
 using testing_support::Outcome;
 using testing_support::Pesolan;
@@ -49,12 +51,12 @@ std::string FileText(const std::string& path) {
 }
 
 // pesolan started in the background with `args`, its temporary files in
-// tmpdir, environment variables env and its output into the file output;
-// the child's pid.
+// tmpdir, environment variables env and its output, stdout and stderr, into
+// the file output; the child's pid.
 pid_t StartPesolan(const std::string& args, const std::string& tmpdir, const std::string& env = "",
                    const std::string& output = "/dev/null") {
   const std::string command = "exec env TMPDIR=" + tmpdir + " " + env + " " + PESOLAN_PATH + " --lib " +
-                              PESOLAN_LIBRARY_PATH + " " + args + " >" + output + " 2>/dev/null";
+                              PESOLAN_LIBRARY_PATH + " " + args + " >" + output + " 2>&1";
   const pid_t pid = fork();
   if (pid == 0) {
     execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
@@ -121,24 +123,34 @@ TEST(Cli, WeightIsPrintedInTheChosenUnit) {
   // A negative weight the cut leaves at zero is 0, in every form.
   SimProcess nearZero({"--tcp", "--weight", "-0.4", "--unit", "g"});
   EXPECT_EQ(Pesolan("weight " + Tcp(nearZero) + " --unit 3").out, "0 kg\n");
-  EXPECT_EQ(Pesolan("--json weight " + Tcp(nearZero) + " --unit 3").out,
-            "{\"ok\":true,\"weight\":0,\"unit\":3,\"symbol\":\"kg\",\"stable\":true}\n");
+  EXPECT_EQ(Clockless(Pesolan("--json weight " + Tcp(nearZero) + " --unit 3").out),
+            "{\"schema\":1,\"ok\":true,\"weight\":0,\"unit\":\"kg\",\"unit_option\":3,\"stable\":true}\n");
   EXPECT_EQ(Pesolan("--locale ru_RU.UTF-8 test " + Tcp(nearZero) + " --unit 3").out, "Вес равен 0,000 кг.\n");
 }
 
 TEST(Cli, JsonForScriptsAndWatchRepeats) {
   SimProcess sim({"--tcp", "--mode", "request", "--weight", "1500", "--unit", "g"});
+  // One object a line: each reading with its moment and length, then the
+  // summary.
   Outcome r = Pesolan("--json weight " + Tcp(sim) + " --unit 3 --watch --count 2 --interval 1");
   EXPECT_EQ(r.status, 0);
-  const std::string line = "{\"ok\":true,\"weight\":1.5,\"unit\":3,\"symbol\":\"kg\",\"stable\":true}\n";
-  EXPECT_EQ(r.out, line + line);
+  const std::string line = "{\"schema\":1,\"ok\":true,\"weight\":1.5,\"unit\":\"kg\",\"unit_option\":3,\"stable\":true}\n";
+  EXPECT_EQ(Clockless(r.out),
+            line + line + "{\"schema\":1,\"ok\":true,\"summary\":{\"readings\":2,\"weights\":2,\"failures\":{}}}\n")
+      << r.out;
 
-  // The status is the last reading's: one refused as unstable, then two good.
+  // The status is the last reading's: one refused as unstable, then two
+  // good. Each attempt is a line with its time: a weight on stdout, a
+  // failure and the summary on stderr.
   SimProcess settling({"--tcp", "--mode", "request", "--unstable", "1"});
   r = Pesolan("weight " + Tcp(settling) + " --watch --count 3 --interval 1");
   EXPECT_EQ(r.status, 0) << r.out;
-  EXPECT_EQ(r.out.rfind("error 110: ", 0), 0u) << r.out;
-  EXPECT_NE(r.out.find("\n12.345 kg\n12.345 kg\n"), std::string::npos) << r.out;
+  EXPECT_TRUE(std::regex_match(r.out, std::regex("[0-2][0-9]:[0-5][0-9]:[0-6][0-9] error 110: [^\n]*\n"
+                                                  "([0-2][0-9]:[0-5][0-9]:[0-6][0-9] 12\\.345 kg\n){2}"
+                                                  "watch: 3 readings, 2 weights, failed: 1 with 110\n")))
+      << r.out;
+  r = Pesolan("weight " + Tcp(settling) + " --watch --count 3 --interval 1", "2>/dev/null");
+  EXPECT_TRUE(std::regex_match(r.out, std::regex("([0-2][0-9]:[0-5][0-9]:[0-6][0-9] 12\\.345 kg\n){2}"))) << r.out;
 
   // --interval is the period from one reading's start to the next: a silent
   // scale's readings (over a second each) end 1.5 s apart, where a pause
@@ -186,19 +198,23 @@ TEST(Cli, WatchOpensAChannelThatClosedAgain) {
   const std::string out = FileText(json);
   ASSERT_TRUE(after.ok()) << "the port is free again";
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << out;
-  EXPECT_EQ(out.rfind("{\"ok\":true,\"weight\":12.345,", 0), 0u) << out;
+  EXPECT_EQ(out.rfind("{\"schema\":1,\"ok\":true,\"weight\":12.345,", 0), 0u) << out;
   EXPECT_NE(out.find("\"cause\":\"the connection is closed: the scale hung up"), std::string::npos) << out;
   EXPECT_NE(out.find(",\"reopened\":true}\n"), std::string::npos) << out;
-  const std::string last = "{\"ok\":true,\"weight\":2,\"unit\":0,\"symbol\":\"kg\",\"stable\":true}\n";
-  EXPECT_EQ(out.substr(out.size() - last.size()), last) << "the scale read again after it came back: " << out;
+  EXPECT_NE(out.find(",\"reopened\":false,\"reopen_cause\":\"cannot connect to 127.0.0.1:"), std::string::npos) << out;
+  const std::string last = "{\"schema\":1,\"ok\":true,\"weight\":2,\"unit\":\"kg\",\"unit_option\":0,\"stable\":true}\n"
+                           "{\"schema\":1,\"ok\":true,\"summary\":{\"readings\":16,";
+  EXPECT_NE(Clockless(out).find(last), std::string::npos) << "the scale read again after it came back: " << out;
 
   // In text, a line says so.
   const pid_t again = StartPesolan("weight " + tcp + " --watch --count 10 --interval 200", dir, "", text);
-  ASSERT_TRUE(FileHolds(text, "2 kg\n")) << FileText(text);
+  ASSERT_TRUE(FileHolds(text, " 2 kg\n")) << FileText(text);
   ASSERT_TRUE(after.Command("disconnect"));
   ASSERT_EQ(waitpid(again, &status, 0), again);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << FileText(text);
-  EXPECT_NE(FileText(text).find("\nthe channel had closed: opened it again\n2 kg\n"), std::string::npos) << FileText(text);
+  EXPECT_TRUE(std::regex_search(FileText(text), std::regex(" error 106: [^\n]*\\(the connection is closed: [^\n]*\\); "
+                                                          "the channel had closed: opened it again\n[0-9:]+ 2 kg\n")))
+      << FileText(text);
   std::remove(json.c_str());
   std::remove(text.c_str());
   rmdir(dir);
@@ -214,7 +230,10 @@ TEST(Cli, AFailureGivesTheNumberTheRussianMessageItsCauseAndTheNextStep) {
   // Each cause and next step in the words of the channel: an address has
   // no cable, no line setting and no serial port to listen on.
   SimProcess silent({"--tcp", "--mode", "silent"});
-  Outcome r = Pesolan("weight " + Tcp(silent));
+  Outcome r = Pesolan("weight " + Tcp(silent), "2>/dev/null");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "") << "stdout holds the result alone";
+  r = Pesolan("weight " + Tcp(silent), "2>&1 >/dev/null");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out.rfind("error 106: " + Message(106) + "\ncause: nothing came from the scale", 0), 0u) << r.out;
   EXPECT_NE(r.out.find("\nnext: check that the scale is on, that this address and port are its own"),
@@ -252,6 +271,17 @@ TEST(Cli, AFailureGivesTheNumberTheRussianMessageItsCauseAndTheNextStep) {
     EXPECT_EQ(unresolved.find("Success"), std::string::npos) << unresolved;
   }
 
+  // A watch that had weights from an address never sends the person to
+  // check that address once the scale stops.
+  SimProcess stops({"--tcp", "--interval", "100", "--stop-after", "180"});
+  r = Pesolan("--json weight " + Tcp(stops) + " --watch --count 4 --interval 1");
+  EXPECT_EQ(r.status, 1) << r.out;
+  EXPECT_NE(r.out.find("\"weight\":12.345,"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"code\":106,"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"next\":\"it gave weights here before: check that the scale is still on"), std::string::npos)
+      << r.out;
+  EXPECT_EQ(r.out.find("address"), std::string::npos) << r.out;
+
   // A flood is called a flood, not silence.
   SimProcess flood({"--tcp", "--flood"});
   r = Pesolan("weight " + Tcp(flood));
@@ -263,16 +293,16 @@ TEST(Cli, AFailureGivesTheNumberTheRussianMessageItsCauseAndTheNextStep) {
   EXPECT_EQ(r.out.rfind("error 110: ", 0), 0u) << r.out;
   EXPECT_NE(r.out.find("--allow-unstable"), std::string::npos) << r.out;
   EXPECT_EQ(Pesolan("weight " + Tcp(unsteady) + " --allow-unstable").out, "1500 g unstable\n");
-  EXPECT_EQ(Pesolan("--json weight " + Tcp(unsteady) + " --allow-unstable").out,
-            "{\"ok\":true,\"weight\":1500,\"unit\":0,\"symbol\":\"g\",\"stable\":false}\n");
+  EXPECT_EQ(Clockless(Pesolan("--json weight " + Tcp(unsteady) + " --allow-unstable").out),
+            "{\"schema\":1,\"ok\":true,\"weight\":1500,\"unit\":\"g\",\"unit_option\":0,\"stable\":false}\n");
 
   // Every JSON failure, the device test's included, has its number, the
   // driver's message, the cause and the next step.
   for (const std::string command : {"weight", "test"}) {
     r = Pesolan("--json " + command + " " + Tcp(silent));
     EXPECT_EQ(r.status, 1) << command;
-    EXPECT_EQ(r.out.rfind("{\"ok\":false,\"code\":106,\"message\":\"" + Message(106) + "\",\"cause\":\"nothing came", 0),
-              0u)
+    EXPECT_EQ(r.out.rfind("{\"schema\":1,\"ok\":false,\"code\":106,\"message\":\"" + Message(106) +
+                              "\",\"cause\":\"nothing came", 0), 0u)
         << r.out;
     EXPECT_NE(r.out.find(",\"next\":\""), std::string::npos) << r.out;
   }
@@ -380,7 +410,7 @@ TEST(Cli, AWrongCommandLineIsOneLineThatNamesTheProblem) {
   EXPECT_EQ(bare.out.rfind("usage: pesolan", 0), 0u) << bare.out;
   const Outcome json = Pesolan("--json --help", "2>/dev/null");
   EXPECT_EQ(json.status, 0);
-  EXPECT_EQ(json.out.rfind("{\"ok\":true,\"usage\":\"usage: pesolan", 0), 0u) << json.out;
+  EXPECT_EQ(json.out.rfind("{\"schema\":1,\"ok\":true,\"usage\":\"usage: pesolan", 0), 0u) << json.out;
   EXPECT_EQ(json.out.find('\n'), json.out.size() - 1) << "one JSON line";
 }
 
@@ -398,10 +428,10 @@ TEST(Cli, WeightsArePrintedExactlyAsTheLibraryReturnsThem) {
   SimProcess tiny({"--tcp", "--line", "ST,GS,  0.0005kg"});
   EXPECT_EQ(Pesolan("weight " + Tcp(tiny)).out, "0 kg\n");
   EXPECT_EQ(Pesolan("weight " + Tcp(tiny) + " --unit 1").out, "500 mg\n");
-  EXPECT_EQ(Pesolan("--json weight " + Tcp(large)).out,
-            "{\"ok\":true,\"weight\":9999999,\"unit\":0,\"symbol\":\"kg\",\"stable\":true}\n");
-  EXPECT_EQ(Pesolan("--json weight " + Tcp(fine)).out,
-            "{\"ok\":true,\"weight\":1234.567,\"unit\":0,\"symbol\":\"kg\",\"stable\":true}\n");
+  EXPECT_EQ(Clockless(Pesolan("--json weight " + Tcp(large)).out),
+            "{\"schema\":1,\"ok\":true,\"weight\":9999999,\"unit\":\"kg\",\"unit_option\":0,\"stable\":true}\n");
+  EXPECT_EQ(Clockless(Pesolan("--json weight " + Tcp(fine)).out),
+            "{\"schema\":1,\"ok\":true,\"weight\":1234.567,\"unit\":\"kg\",\"unit_option\":0,\"stable\":true}\n");
 }
 
 TEST(Cli, HelpGoesToStdoutAndWithJsonEveryErrorIsAnObject) {
@@ -412,21 +442,24 @@ TEST(Cli, HelpGoesToStdoutAndWithJsonEveryErrorIsAnObject) {
   EXPECT_NE(help.out.find("find [--ask] [--trace] | find --tcp HOST:PORT... [--trace]"), std::string::npos);
   EXPECT_NE(help.out.find("or the output\n             could not be written"), std::string::npos) << help.out;
   EXPECT_NE(help.out.find("(SIGPIPE) ends it as the signal does (129, 143, 141"), std::string::npos) << help.out;
-  EXPECT_EQ(Pesolan("--json help", "2>/dev/null").out.rfind("{\"ok\":true,\"usage\":\"usage: pesolan", 0), 0u);
+  EXPECT_EQ(Pesolan("--json help", "2>/dev/null").out.rfind("{\"schema\":1,\"ok\":true,\"usage\":\"usage: pesolan", 0), 0u);
 
   Outcome r = Pesolan("--json frobnicate", "2>/dev/null");
   EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(r.out, "{\"ok\":false,\"code\":0,\"message\":\"unknown command 'frobnicate'\"}\n");
+  const std::string usage = "\",\"cause\":\"the command line is not one pesolan takes\",\"next\":\"pesolan --help shows the usage\"}\n";
+  EXPECT_EQ(r.out, "{\"schema\":1,\"ok\":false,\"code\":0,\"message\":\"unknown command 'frobnicate'" + usage);
   r = Pesolan("--json weight --tcp 127.0.0.1:1 --unit 9", "2>/dev/null");
   EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(r.out, "{\"ok\":false,\"code\":0,\"message\":\"--unit needs a whole number from 0 to 4\"}\n");
+  EXPECT_EQ(r.out, "{\"schema\":1,\"ok\":false,\"code\":0,\"message\":\"--unit needs a whole number from 0 to 4" + usage);
   r = {-1, ""};
   const std::string command = std::string(PESOLAN_PATH) + " --json --lib /nonexistent/libPesolan.so describe";
   FILE* p = popen(command.c_str(), "r");
   char line[512] = {};
   ASSERT_NE(std::fgets(line, sizeof line, p), nullptr);
   EXPECT_EQ(WEXITSTATUS(pclose(p)), 3);
-  EXPECT_EQ(std::string(line).rfind("{\"ok\":false,\"code\":0,\"message\":\"", 0), 0u) << line;
+  EXPECT_EQ(std::string(line).rfind("{\"schema\":1,\"ok\":false,\"code\":0,\"message\":\"the library /nonexistent/libPesolan.so "
+                                    "does not load\",\"cause\":\"/nonexistent/libPesolan.so: cannot open", 0), 0u)
+      << line;
 }
 
 // A library that does not load is explained: where pesolan looked, and a
@@ -549,7 +582,8 @@ TEST(Cli, CtrlCEndsAReadingAtOnceAndNoSignalLeavesTheTraceFileBehind) {
     EXPECT_TRUE(Empty(dir)) << "after signal " << sig;
   }
 
-  // With --json an interrupted run still ends in one JSON object.
+  // With --json an interrupted run still says so in one JSON object, and a
+  // watch's summary follows: what it read before.
   const std::string printed = std::string(dir) + "-out.json";
   const pid_t json = StartPesolan("--json weight " + Tcp(silent) + " --watch", dir, "", printed);
   for (int i = 0; i < 1000 && FileText(printed).empty(); ++i) usleep(10000);
@@ -558,9 +592,11 @@ TEST(Cli, CtrlCEndsAReadingAtOnceAndNoSignalLeavesTheTraceFileBehind) {
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 130);
   const std::string objects = FileText(printed);
   std::remove(printed.c_str());
-  const std::string interrupted = "{\"ok\":false,\"code\":0,\"message\":\"interrupted\"}\n";
-  ASSERT_GE(objects.size(), interrupted.size()) << objects;
-  EXPECT_EQ(objects.substr(objects.size() - interrupted.size()), interrupted) << objects;
+  EXPECT_TRUE(std::regex_search(
+      objects, std::regex("\n\\{\"schema\":1,\"ok\":false,\"code\":0,\"message\":\"interrupted\",\"cause\":\"Ctrl\\+C\",\"next\":\"\"\\}\n"
+                          "\\{\"schema\":1,\"ok\":false,\"code\":106,[^\n]*,\"summary\":\\{\"readings\":1,\"weights\":0,"
+                          "\"failures\":\\{\"106\":1\\}\\}\\}\n$")))
+      << objects;
 
   const std::string command = "env TMPDIR=" + std::string(dir) + " " + PESOLAN_PATH + " --lib " +
                               PESOLAN_LIBRARY_PATH + " weight " + Tcp(streaming) +
@@ -675,7 +711,7 @@ TEST(CliPorts, AUsbAdapterIsNamedFromSysfs) {
   EXPECT_EQ(WEXITSTATUS(pclose(p)), 0) << out;
   std::system(("rm -rf " + tree).c_str());
   EXPECT_NE(PortLine(out, 65).find("free; USB 1a86:7523 USB Serial, serial 42"), std::string::npos) << out;
-  EXPECT_NE(out.find("\"identity\":{\"kind\":\"usb\",\"vendorId\":\"1a86\",\"productId\":\"7523\""),
+  EXPECT_NE(out.find("\"identity\":{\"kind\":\"usb\",\"vendor_id\":\"1a86\",\"product_id\":\"7523\""),
             std::string::npos)
       << out;
 }
@@ -770,13 +806,14 @@ TEST(CliFind, EveryPortIsToldAndNothingIsSentUnlessAsked) {
 
   r = Pesolan("--json find");
   // (In the test machine sysfs knows an adapter there: its identity comes too.)
-  EXPECT_EQ(r.out.rfind("{\"ok\":true,\"found\":1,\"ports\":[{\"com\":65,\"device\":\"/dev/ttyUSB0\",", 0), 0u) << r.out;
+  EXPECT_EQ(r.out.rfind("{\"schema\":1,\"ok\":true,\"found\":1,\"ports\":[{\"com\":65,\"device\":\"/dev/ttyUSB0\",", 0), 0u)
+      << r.out;
   // One shape for a weight, whether heard or read through the driver.
   EXPECT_NE(r.out.find("\"state\":\"stream\",\"attrs\":0,\"way\":\"stream\",\"weight\":12.345,\"unit\":\"kg\","
                        "\"stable\":true}"),
             std::string::npos)
       << r.out;
-  EXPECT_NE(r.out.find("\"parameters\":[\"Prm_Connect = 0, Prm_RsPort = 65, Prm_ConnAttrs = 0\"]}"),
+  EXPECT_NE(r.out.find("\"parameters\":[{\"Prm_Connect\":0,\"Prm_RsPort\":65,\"Prm_ConnAttrs\":0}]}"),
             std::string::npos)
       << r.out;
   r = Pesolan("--json find --ask");

@@ -74,9 +74,9 @@ TEST_F(FakeSysfs, AUsbAdapterIsNamedByItsIdsMakerProductSerialAndByIdLink) {
   EXPECT_EQ(id.byId, "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
   EXPECT_EQ(id.Text(), "USB 0403:6001 FTDI FT232R USB UART\\x1b[2J, serial A50285BI") << "no escape reaches the terminal";
   EXPECT_EQ(id.Json(),
-            ",\"identity\":{\"kind\":\"usb\",\"vendorId\":\"0403\",\"productId\":\"6001\",\"manufacturer\":\"FTDI\","
+            ",\"identity\":{\"kind\":\"usb\",\"vendor_id\":\"0403\",\"product_id\":\"6001\",\"manufacturer\":\"FTDI\","
             "\"product\":\"FT232R USB UART\\\\x1b[2J\",\"serial\":\"A50285BI\","
-            "\"byId\":\"usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0\"}");
+            "\"by_id\":\"usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0\"}");
 }
 
 TEST_F(FakeSysfs, ABuiltInPortIsNamedByItsUartAndAnUnknownOneByNothing) {

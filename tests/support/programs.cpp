@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <regex>
 
 namespace testing_support {
 
@@ -22,6 +23,12 @@ Outcome Pesolan(const std::string& args, const std::string& redirect, const std:
 
 Outcome ScaleSim(const std::string& args, const std::string& redirect) {
   return Shell(std::string(SCALE_SIM_PATH) + " " + args + " " + redirect);
+}
+
+std::string Clockless(const std::string& json) {
+  static const std::regex kClock(",\"elapsed_ms\":[0-9]+,\"time\":\"20[0-9][0-9]-[01][0-9]-[0-3][0-9]T[0-2][0-9]:"
+                                 "[0-5][0-9]:[0-6][0-9]\\.[0-9]{3}Z\"");
+  return std::regex_replace(json, kClock, "");
 }
 
 std::string Tcp(const SimProcess& sim) { return "--tcp 127.0.0.1:" + std::to_string(sim.port()); }

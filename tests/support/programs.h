@@ -20,6 +20,11 @@ Outcome ScaleSim(const std::string& args, const std::string& redirect = "2>&1");
 // Runs a shell command line; out is what it prints on stdout.
 Outcome Shell(const std::string& command);
 
+// pesolan's JSON without the moment and length of each reading, which
+// differ from run to run: ,"elapsed_ms":N,"time":"..." (UTC, ISO 8601 with
+// milliseconds) are dropped where they have that form.
+std::string Clockless(const std::string& json);
+
 // "--tcp 127.0.0.1:PORT" for a scale-sim serving TCP.
 std::string Tcp(const SimProcess& sim);
 

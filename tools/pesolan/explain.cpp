@@ -99,6 +99,10 @@ Cause SilentCause(const std::string& purged, const Context& c) {
                               ? "nothing came from the scale: no stream, and no answer to ENQ or ENQ DC1"
                               : "bytes came before the reading (" + purged +
                                     "), then nothing: no stream, and no answer to ENQ or ENQ DC1";
+  if (c.hadWeights) {
+    return {why, c.tcp ? "it gave weights here before: check that the scale is still on and still streams or answers"
+                       : "it gave weights here before: check that the scale is still on and its cable still in"};
+  }
   if (c.tcp) {
     return {why, std::string("check that the scale is on, that this address and port are its own (the scale's network "
                              "settings), and that it streams or answers requests; ") + kFindTcp};

@@ -27,6 +27,7 @@ struct Context {
   bool tcp = false;     // the channel is an address, not a serial port
   bool traced = false;  // the person sees the trace already (--trace)
   std::string held;     // who holds a serial port, when the trace says it is held
+  bool hadWeights = false;  // the channel gave weights before (--watch): its address is right
 };
 
 // The cause of a failure with driver error code, from the trace lines of

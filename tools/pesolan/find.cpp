@@ -9,6 +9,7 @@
 #include "find_listen.h"
 #include "platform/os.h"
 #include "ports.h"
+#include "say.h"
 #include "utf.h"
 
 namespace host {
@@ -67,15 +68,26 @@ std::string WayOf(const std::vector<std::string>& trace) {
   return way;
 }
 
+// Why a reading through the driver gave no weight: the driver's number
+// (0 when the driver was not asked) and message, the cause and next step.
+struct DriverFailure {
+  int code = 0;
+  std::string message, cause, next;
+  std::string Text() const {
+    return code == 0 ? message : "error " + std::to_string(code) + ": " + (cause.empty() ? message : cause);
+  }
+  std::string Json() const { return FailureFields(code, message, cause, next); }
+};
+
 // One reading through the driver, as the platform makes it, of a weight
 // stable or not: a scale that moves is found all the same. True with the
-// reading when it gave one; *failure: the cause otherwise.
-bool ReadThroughDriver(Session& s, const Channel& c, Reading* reading, std::string* failure) {
-  *failure = s.Configure(c, true);
-  if (!failure->empty()) return false;
+// reading when it gave one; *failure otherwise.
+bool ReadThroughDriver(Session& s, const Channel& c, Reading* reading, DriverFailure* failure) {
+  failure->message = s.Configure(c, true);
+  if (!failure->message.empty()) return false;
   const CallResult opened = s.Call(u"Open", {Arg::Empty()});
   if (!opened.ok()) {
-    *failure = "the driver did not open the device";
+    failure->message = "the driver did not open the device";
     return false;
   }
   const std::u16string id = opened.argTexts[0];
@@ -95,7 +107,7 @@ bool ReadThroughDriver(Session& s, const Channel& c, Reading* reading, std::stri
   }
   if (!read) {
     const Cause cause = s.CauseOf(code);
-    *failure = "error " + std::to_string(code) + ": " + (cause.why.empty() ? Utf8(message) : cause.why);
+    *failure = {code, Utf8(message), cause.why, cause.next};
   }
   s.Call(u"Close", {Arg::Text(id)});
   return read;
@@ -132,10 +144,13 @@ std::string Describe(const PortReport& r) {
 std::string PortJson(const PortReport& r) {
   std::string out = "{\"com\":" + std::to_string(r.state.com) + ",\"device\":" + JsonText(r.state.device) +
                     r.state.identity.Json();
-  if (r.state.state != "free" || !r.openError.empty()) {
-    const std::string detail = r.openError.empty() ? r.state.detail : r.openError;
-    return out + ",\"state\":" + JsonText(r.openError.empty() ? r.state.state : "cannot open") +
-           (detail.empty() ? "" : ",\"detail\":" + JsonText(detail)) + "}";
+  if (!r.openError.empty()) {
+    return out + ",\"state\":\"cannot open\"" +
+           FailureFields(0, "the port does not open", r.openError, "pesolan ports says what opening it meets") + "}";
+  }
+  if (r.state.state != "free") {
+    return out + ",\"state\":" + JsonText(r.state.state) +
+           (r.state.detail.empty() ? "" : ",\"detail\":" + JsonText(r.state.detail)) + "}";
   }
   const Verdict& v = r.verdict;
   if (r.asked) {
@@ -154,14 +169,14 @@ std::string PortJson(const PortReport& r) {
   for (int attrs = 0; attrs < 2; ++attrs) {
     if (r.refused[attrs]) refused += std::string(refused.empty() ? "" : ",") + std::to_string(attrs);
   }
-  return out + ",\"state\":\"silent\",\"refusedAttrs\":[" + refused + "]}";
+  return out + ",\"state\":\"silent\",\"refused_attrs\":[" + refused + "]}";
 }
 
 struct TcpReport {
   TcpTarget target;
   bool read = false;
   Reading reading;
-  std::string failure;
+  DriverFailure failure;
 };
 
 std::string Address(const TcpTarget& t) { return t.host + ":" + std::to_string(t.port); }
@@ -190,7 +205,7 @@ void AskSilentPorts(Session& s, std::vector<PortReport>* reports) {
       Channel c;
       c.com = r.state.com;
       c.attrs = attrs;
-      std::string failure;
+      DriverFailure failure;
       r.asked = ReadThroughDriver(s, c, &r.reading, &failure);
       r.askedAttrs = attrs;
     }
@@ -202,48 +217,53 @@ void AskSilentPorts(Session& s, std::vector<PortReport>* reports) {
 void PrintTcp(const TcpReport& t) {
   std::printf("%-21s %s\n", Address(t.target).c_str(),
               t.read ? ("scale answering by " + t.reading.way + ": " + ReadingText(t.reading)).c_str()
-                     : ("no scale: " + t.failure).c_str());
+                     : ("no scale: " + t.failure.Text()).c_str());
   std::fflush(stdout);
 }
 
 // The report, but the addresses' lines in text, which went out already.
 int Print(const Session& s, const std::vector<PortReport>& ports, const std::vector<TcpReport>& tcp) {
-  std::vector<std::string> parameters;
-  int found = 0;
+  std::vector<std::string> parameters, fields;
   for (const PortReport& r : ports) {
     if (!FoundScale(r)) continue;
-    ++found;
-    parameters.push_back("Prm_Connect = 0, Prm_RsPort = " + std::to_string(r.state.com) +
-                         ", Prm_ConnAttrs = " + std::to_string(AttrsOf(r)));
+    const std::string com = std::to_string(r.state.com), attrs = std::to_string(AttrsOf(r));
+    parameters.push_back("Prm_Connect = 0, Prm_RsPort = " + com + ", Prm_ConnAttrs = " + attrs);
+    fields.push_back("{\"Prm_Connect\":0,\"Prm_RsPort\":" + com + ",\"Prm_ConnAttrs\":" + attrs + "}");
   }
   for (const TcpReport& t : tcp) {
     if (!t.read) continue;
-    ++found;
-    parameters.push_back("Prm_Connect = 1, Prm_IP = \"" + t.target.host + "\", Prm_TcpPort = " +
-                         std::to_string(t.target.port));
+    const std::string port = std::to_string(t.target.port);
+    parameters.push_back("Prm_Connect = 1, Prm_IP = \"" + t.target.host + "\", Prm_TcpPort = " + port);
+    fields.push_back("{\"Prm_Connect\":1,\"Prm_IP\":" + JsonText(t.target.host) + ",\"Prm_TcpPort\":" + port + "}");
   }
+  const bool found = !parameters.empty();
+  const std::string next = tcp.empty() ? "check the cable and that the scale is on; pesolan find --ask also asks the "
+                                         "silent ports, and pesolan ports says what each port is"
+                                       : "check the addresses and that the scales are on";
   if (s.o_.json) {
-    std::string out = "{\"ok\":true,\"found\":" + std::to_string(found) + ",\"ports\":[";
+    std::string out = JsonOpen(found) +
+                      (found ? "" : FailureFields(0, "no scale found", "no port or address gave a weight", next)) +
+                      ",\"found\":" + std::to_string(parameters.size()) + ",\"ports\":[";
     for (const PortReport& r : ports) out += (&r == &ports.front() ? "" : ",") + PortJson(r);
     out += "],\"tcp\":[";
     for (const TcpReport& t : tcp) {
       out += std::string(&t == &tcp.front() ? "" : ",") + "{\"address\":" + JsonText(Address(t.target)) +
-             (t.read ? ",\"state\":\"scale\"" + ReadingJson(t.reading)
-                     : ",\"state\":\"no scale\",\"detail\":" + JsonText(t.failure)) + "}";
+             (t.read ? ",\"state\":\"scale\"" + ReadingJson(t.reading) : ",\"state\":\"no scale\"" + t.failure.Json()) +
+             "}";
     }
     out += "],\"parameters\":[";
-    for (const std::string& p : parameters) out += (&p == &parameters.front() ? "" : ",") + JsonText(p);
+    for (const std::string& f : fields) out += (&f == &fields.front() ? "" : ",") + f;
     std::printf("%s]}\n", out.c_str());
-    return found > 0 ? 0 : 1;
+    return found ? 0 : 1;
   }
-  if (ports.empty() && tcp.empty()) std::printf("no serial port found\n");
+  if (ports.empty() && tcp.empty()) std::fprintf(stderr, "pesolan: no serial port found\n");
   for (const PortReport& r : ports) {
     const std::string what = r.state.identity.Text();
     std::printf("COM%-4d %-16s %s%s%s\n", r.state.com, r.state.device.c_str(), Describe(r).c_str(),
                 what.empty() ? "" : "; ", what.c_str());
   }
-  if (found == 0) {
-    std::printf("no scale found\n");
+  if (!found) {
+    std::fprintf(stderr, "pesolan: no scale found; %s\n", next.c_str());
     return 1;
   }
   std::printf("\nFor the platform:\n");
@@ -260,7 +280,7 @@ int Find(Session& s) {
   if (s.o_.ask) AskSilentPorts(s, &ports);
   std::vector<TcpReport> tcp;
   for (const TcpTarget& target : s.o_.tcp) {
-    TcpReport t{target, false, {}, ""};
+    TcpReport t{target, false, {}, {}};
     Channel c;
     c.tcp = true;
     c.host = target.host;

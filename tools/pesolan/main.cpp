@@ -2,16 +2,13 @@
 // platform does and calls its driver methods.
 
 #include <cerrno>
-#include <algorithm>
 #include <charconv>
-#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #if defined(_WIN32)
@@ -29,8 +26,10 @@
 #include "explain.h"
 #include "find.h"
 #include "session.h"
+#include "say.h"
 #include "trace_tap.h"
 #include "utf.h"
+#include "weight.h"
 
 using namespace host;
 
@@ -87,25 +86,14 @@ std::string DefaultLibrary() {
   return kLibraryNames[0];  // the system's search, last
 }
 
-// Why the library did not load, where pesolan looked and what to do.
-std::string LoadFailure(const Options& o, const std::string& path, const std::string& error) {
-  std::string text = "the library " + path + " does not load: " + error;
-  if (!o.lib.empty()) return text + "; check the path given with --lib";
-  text += "; pesolan looked for " + std::string(kLibraryNames[0]) + " or " + kLibraryNames[1] +
-          " beside itself and one and two folders up, then where the system looks for libraries;"
-          " name it with --lib PATH";
-  return text;
-}
-
-// An error that is not the driver's: with --json a JSON object on stdout
-// (code 0), else a line on stderr; a usage error points to --help.
-int Error(const Options& o, int status, const std::string& message) {
-  if (o.json) {
-    std::printf("{\"ok\":false,\"code\":0,\"message\":%s}\n", JsonText(message).c_str());
-  } else {
-    std::fprintf(stderr, "pesolan: %s%s\n", Escaped(message).c_str(), status == 2 ? " (pesolan --help shows the usage)" : "");
-  }
-  return status;
+// A library that did not load: why, where pesolan looked and what to do.
+int LoadFailure(const Options& o, const std::string& path, const std::string& error) {
+  const std::string message = "the library " + path + " does not load";
+  if (!o.lib.empty()) return Refuse(o, 3, message, error, "check the path given with --lib");
+  return Refuse(o, 3, message, error,
+                "pesolan looked for " + std::string(kLibraryNames[0]) + " or " + kLibraryNames[1] +
+                    " beside itself and one and two folders up, then where the system looks for libraries;"
+                    " name it with --lib PATH");
 }
 
 // Whether the system has the locale: the driver would take any name and
@@ -134,73 +122,21 @@ int Document(Session& s, const char16_t* method, const char* key) {
   const CallResult r = s.Call(method, {Arg::Empty()});
   if (!r.ok()) return s.ReportError();
   if (s.o_.json) {
-    std::printf("{\"ok\":true,\"%s\":%s}\n", key, JsonString(r.argTexts[0]).c_str());
+    std::printf("%s,\"%s\":%s}\n", JsonOpen(true).c_str(), key, JsonString(r.argTexts[0]).c_str());
   } else {
     std::printf("%s\n", Utf8(r.argTexts[0]).c_str());
   }
   return 0;
 }
 
-int Weight(Session& s) {
-  const std::string refused = s.Configure(ChannelOf(s.o_));
-  if (!refused.empty()) return Error(s.o_, 2, refused);
-  const CallResult opened = s.Call(u"Open", {Arg::Empty()});
-  if (!opened.ok()) return s.ReportError();
-  std::u16string id = opened.argTexts[0];
-  std::u16string message;
-  if (s.LastError(&message) != 0) {
-    const int status = s.ReportError();
-    s.Call(u"Close", {Arg::Text(id)});
-    return status;
-  }
-  int status = 0;
-  // --interval is a period: each reading starts that long after the one
-  // before it started, or at once when that one took longer.
-  auto start = std::chrono::steady_clock::now();
-  for (int n = 0;; ++n) {
-    const CallResult r = s.Call(u"GetWeight", {Arg::Text(id), Arg::Empty()});
-    std::string symbol;
-    bool stable = true;
-    if (r.ok()) s.Describe(&symbol, &stable);
-    if (r.ok() && s.o_.json) {
-      std::printf("{\"ok\":true,\"weight\":%s,\"unit\":%d,\"symbol\":%s,\"stable\":%s}\n",
-                  Number(r.args[1].dblVal).c_str(), s.o_.unit, JsonText(symbol).c_str(), stable ? "true" : "false");
-    } else if (r.ok()) {
-      std::printf("%s%s%s%s\n", Number(r.args[1].dblVal).c_str(), symbol.empty() ? "" : " ", symbol.c_str(),
-                  stable ? "" : " unstable");
-    } else if (s.o_.watch && s.ChannelClosed()) {
-      // A scale switched off and on again: the watch opens its channel anew.
-      const Session::Failure failure = s.LastFailure();
-      s.Call(u"Close", {Arg::Text(id)});
-      const CallResult again = s.Call(u"Open", {Arg::Empty()});
-      std::u16string ignored;
-      const bool reopened = again.ok() && s.LastError(&ignored) == 0;
-      if (again.ok()) id = again.argTexts[0];
-      s.Report(failure, reopened ? ",\"reopened\":true" : ",\"reopened\":false");
-      if (!s.o_.json) {
-        std::printf("%s\n", reopened ? "the channel had closed: opened it again" : "the channel had closed: it does not open yet");
-      }
-    } else {
-      s.ReportError();
-    }
-    status = r.ok() ? 0 : 1;
-    if (std::fflush(stdout) != 0) return OutputFailed();
-    if (!s.o_.watch || (s.o_.count > 0 && n + 1 >= s.o_.count)) break;
-    start = std::max(start + std::chrono::milliseconds(s.o_.intervalMs), std::chrono::steady_clock::now());
-    std::this_thread::sleep_until(start);
-  }
-  s.Call(u"Close", {Arg::Text(id)});
-  return status;
-}
-
 int Test(Session& s) {
   const std::string refused = s.Configure(ChannelOf(s.o_));
-  if (!refused.empty()) return Error(s.o_, 2, refused);
+  if (!refused.empty()) return UsageError(s.o_, refused);
   const CallResult r = s.Call(u"DeviceTest", {Arg::Empty(), Arg::Empty()});
   const std::u16string report = r.argTexts.empty() ? std::u16string() : r.argTexts[0];
   if (!r.ok()) return s.ReportError();  // the report is the driver's message, which this gives with its number
   if (s.o_.json) {
-    std::printf("{\"ok\":true,\"report\":%s}\n", JsonString(report).c_str());
+    std::printf("%s,\"report\":%s}\n", JsonOpen(true).c_str(), JsonString(report).c_str());
   } else {
     std::printf("%s\n", Utf8(report).c_str());
   }
@@ -210,7 +146,7 @@ int Test(Session& s) {
 int Ports(const Options& o) {
   const std::vector<PortState> ports = ListPorts(o.all);
   if (o.json) {
-    std::string out = "{\"ok\":true,\"ports\":[";
+    std::string out = JsonOpen(true) + ",\"ports\":[";
     for (const PortState& p : ports) {
       out += std::string(&p == &ports.front() ? "" : ",") + "{\"com\":" + std::to_string(p.com) +
              ",\"device\":" + JsonText(p.device) + ",\"state\":" + JsonText(p.state) +
@@ -219,7 +155,7 @@ int Ports(const Options& o) {
     std::printf("%s]}\n", out.c_str());
     return 0;
   }
-  if (ports.empty()) std::printf("no serial port found (pesolan ports --all lists every COM number)\n");
+  if (ports.empty()) std::fprintf(stderr, "pesolan: no serial port found (pesolan ports --all lists every COM number)\n");
   for (const PortState& p : ports) {
     const std::string what = p.identity.Text();
     std::printf("COM%-4d %-16s %s%s%s%s%s\n", p.com, p.device.c_str(), p.state.c_str(), p.detail.empty() ? "" : ": ",
@@ -245,8 +181,10 @@ int Version(const Options& o, const std::string& path) {
   Library lib(path);
   const std::string driver = lib.ok() ? DriverVersion(lib) : "";
   if (o.json) {
-    std::printf("{\"ok\":%s,\"version\":%s,\"library\":%s,\"driverVersion\":%s}\n", lib.ok() ? "true" : "false",
-                JsonText(PESOLAN_VERSION).c_str(), JsonText(path).c_str(), JsonText(driver).c_str());
+    const std::string failure =
+        lib.ok() ? "" : FailureFields(0, "the library " + path + " does not load", lib.error(), "name it with --lib PATH");
+    std::printf("%s%s,\"version\":%s,\"library\":%s,\"driver_version\":%s}\n", JsonOpen(lib.ok()).c_str(),
+                failure.c_str(), JsonText(PESOLAN_VERSION).c_str(), JsonText(path).c_str(), JsonText(driver).c_str());
   } else {
     std::printf("pesolan %s\nlibrary: %s%s\ndriver version: %s\n", PESOLAN_VERSION, path.c_str(),
                 lib.ok() ? "" : (" (does not load: " + lib.error() + ")").c_str(), driver.c_str());
@@ -256,7 +194,7 @@ int Version(const Options& o, const std::string& path) {
 
 int Run(Library& lib, const Options& o) {
   Session s(lib, o);
-  if (!s.ok()) return Error(o, 3, "the library created no component");
+  if (!s.ok()) return Refuse(o, 3, "the library created no component", "", "check that the library is Pesolan's");
   if (o.command == "describe") return Document(s, u"GetDescription", "description");
   if (o.command == "settings") return Document(s, u"GetParameters", "settings");
   if (o.command == "actions") return Document(s, u"GetAdditionalActions", "actions");
@@ -276,12 +214,14 @@ volatile std::sig_atomic_t g_json = 0;
 void OnSignal(int sig) {
   RemoveTraceFileNow();
   if (sig == SIGINT) {
-    static const char kInterrupted[] = "{\"ok\":false,\"code\":0,\"message\":\"interrupted\"}\n";
+    static const char kInterrupted[] =
+        "{\"schema\":1,\"ok\":false,\"code\":0,\"message\":\"interrupted\",\"cause\":\"Ctrl+C\",\"next\":\"\"}\n";
 #if defined(_WIN32)
     if (g_json != 0) std::fputs(kInterrupted, stdout), std::fflush(stdout);
 #else
     if (g_json != 0) (void)!write(1, kInterrupted, sizeof kInterrupted - 1);
 #endif
+    SayWatchSummaryNow();
     std::_Exit(130);
   }
   std::signal(sig, SIG_DFL);
@@ -325,14 +265,14 @@ int main(int argc, char** argv) {
   std::string wrong = ParseArgs(argc, argv, &o);
   if (o.help) {
     if (o.json) {
-      std::printf("{\"ok\":true,\"usage\":%s}\n", JsonText(kUsage).c_str());
+      std::printf("%s,\"usage\":%s}\n", JsonOpen(true).c_str(), JsonText(kUsage).c_str());
     } else {
       std::fputs(kUsage, stdout);
     }
     return 0;
   }
   if (wrong.empty() && !LocaleExists(o.locale)) wrong = "--locale '" + o.locale + "': the system has no such locale";
-  if (!wrong.empty()) return Error(o, 2, wrong);
+  if (!wrong.empty()) return UsageError(o, wrong);
   const std::string path = o.lib.empty() ? DefaultLibrary() : o.lib;
   if (o.version) return Version(o, path);
   if (o.command == "ports") {
@@ -341,8 +281,8 @@ int main(int argc, char** argv) {
   }
   HandleSignals(o);
   Library lib(path);
-  if (!lib.ok()) return Error(o, 3, LoadFailure(o, path, lib.error()));
+  if (!lib.ok()) return LoadFailure(o, path, lib.error());
   const int status = Run(lib, o);
-  if (std::fflush(stdout) != 0 || std::ferror(stdout)) return OutputFailed();
+  if (status < 0 || std::fflush(stdout) != 0 || std::ferror(stdout)) return OutputFailed();
   return status;
 }

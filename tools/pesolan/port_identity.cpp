@@ -24,9 +24,9 @@ std::string PortIdentity::Json() const {
   if (kind.empty() && friendlyName.empty() && hardwareId.empty()) return "";
   std::string j;
   const std::pair<const char*, const std::string*> fields[] = {
-      {"kind", &kind},       {"vendorId", &vendorId}, {"productId", &productId},       {"manufacturer", &manufacturer},
-      {"product", &product}, {"serial", &serial},     {"byId", &byId},                 {"uart", &uart},
-      {"friendlyName", &friendlyName},                {"hardwareId", &hardwareId}};
+      {"kind", &kind},       {"vendor_id", &vendorId}, {"product_id", &productId},       {"manufacturer", &manufacturer},
+      {"product", &product}, {"serial", &serial},      {"by_id", &byId},                 {"uart", &uart},
+      {"friendly_name", &friendlyName},                 {"hardware_id", &hardwareId}};
   for (const auto& f : fields) {
     if (!f.second->empty()) j += std::string(j.empty() ? "" : ",") + "\"" + f.first + "\":" + JsonString(Utf16(*f.second));
   }

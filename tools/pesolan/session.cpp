@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "ports.h"
+#include "say.h"
 #include "utf.h"
 
 namespace host {
@@ -73,6 +74,7 @@ Cause Session::CauseOf(int code) {
   Context c;
   c.tcp = tcp_;
   c.traced = o_.trace;
+  c.hadWeights = weighed_;
   if (held > 0) c.held = LookAtPort(held).detail;
   return Explain(code, trace, c);
 }
@@ -103,13 +105,12 @@ Session::Failure Session::LastFailure() {
 
 int Session::Report(const Failure& f, const std::string& jsonExtra) {
   if (o_.json) {
-    std::printf("{\"ok\":false,\"code\":%d,\"message\":%s,\"cause\":%s,\"next\":%s%s}\n", f.code,
-                JsonString(f.message).c_str(), JsonText(f.cause.why).c_str(), JsonText(f.cause.next).c_str(),
-                jsonExtra.c_str());
+    std::printf("%s%s%s}\n", JsonOpen(false).c_str(),
+                FailureFields(f.code, Utf8(f.message), f.cause.why, f.cause.next).c_str(), jsonExtra.c_str());
   } else {
-    std::printf("error %d: %s\n", f.code, Utf8(f.message).c_str());
-    if (!f.cause.why.empty()) std::printf("cause: %s\n", f.cause.why.c_str());
-    std::printf("next: %s\n", f.cause.next.c_str());
+    std::fprintf(stderr, "error %d: %s\n", f.code, Utf8(f.message).c_str());
+    if (!f.cause.why.empty()) std::fprintf(stderr, "cause: %s\n", f.cause.why.c_str());
+    std::fprintf(stderr, "next: %s\n", f.cause.next.c_str());
   }
   return 1;
 }

@@ -55,18 +55,22 @@ class Session {
     Cause cause;
   };
   Failure LastFailure();
-  // The number and message, then the cause and the next step; 1. jsonExtra:
-  // fields the JSON object carries besides (",\"name\":value").
+  // The number and message, then the cause and the next step, on stderr
+  // (with --json, its object on stdout); 1. jsonExtra: fields the JSON
+  // object carries besides (",\"name\":value").
   int Report(const Failure& f, const std::string& jsonExtra = "");
   int ReportError() { return Report(LastFailure()); }
   // The last call failed because the device's channel had closed (the scale
   // hung up, or was switched off).
   bool ChannelClosed();
+  // A weight came: from now on the channel is known to be the scale's.
+  void Weighed() { weighed_ = true; }
 
   const Options& o_;
 
  private:
   bool tcp_ = false;  // the channel last configured
+  bool weighed_ = false;
   TraceTap tap_;
   MemoryManager memory_;
   Connection connection_;
