@@ -55,7 +55,7 @@ std::string FileText(const std::string& path) {
 // the file output; the child's pid.
 pid_t StartPesolan(const std::string& args, const std::string& tmpdir, const std::string& env = "",
                    const std::string& output = "/dev/null") {
-  const std::string command = "exec env TMPDIR=" + tmpdir + " " + env + " " + PESOLAN_PATH + " --lib " +
+  const std::string command = "exec env LC_ALL= LC_MESSAGES= LANG=C TMPDIR=" + tmpdir + " " + env + " " + PESOLAN_PATH + " --lib " +
                               PESOLAN_LIBRARY_PATH + " " + args + " >" + output + " 2>&1";
   const pid_t pid = fork();
   if (pid == 0) {
@@ -306,6 +306,29 @@ TEST(Cli, AFailureGivesTheNumberTheRussianMessageItsCauseAndTheNextStep) {
         << r.out;
     EXPECT_NE(r.out.find(",\"next\":\""), std::string::npos) << r.out;
   }
+}
+
+// pesolan's own words (causes, next steps, find, --watch) are the user's
+// language: --lang, else LC_ALL, LC_MESSAGES or LANG, the first set. The
+// driver's message and the trace stay as they are.
+TEST(Cli, ItsOwnWordsAreInTheUsersLanguage) {
+  SimProcess silent({"--tcp", "--mode", "silent"});
+  const std::string ru = "\ncause: от весов ничего не пришло: ни потока строк, ни ответа на ENQ или ENQ DC1\n";
+  const std::string en = "\ncause: nothing came from the scale: no stream, and no answer to ENQ or ENQ DC1\n";
+  const std::string weight = "weight " + Tcp(silent);
+  EXPECT_NE(Pesolan(weight, "2>&1", "LANG=ru_RU.UTF-8").out.find(ru), std::string::npos);
+  EXPECT_NE(Pesolan(weight, "2>&1", "LC_MESSAGES=ru_RU.UTF-8 LANG=en_US.UTF-8").out.find(ru), std::string::npos);
+  EXPECT_NE(Pesolan(weight, "2>&1", "LC_ALL=C LANG=ru_RU.UTF-8").out.find(en), std::string::npos) << "LC_ALL first";
+  EXPECT_NE(Pesolan("--lang en " + weight, "2>&1", "LANG=ru_RU.UTF-8").out.find(en), std::string::npos);
+  const Outcome traced = Pesolan("--lang ru " + weight + " --trace");
+  EXPECT_NE(traced.out.find(ru), std::string::npos) << traced.out;
+  EXPECT_NE(traced.out.find("\nerror 106: " + Message(106) + "\n"), std::string::npos) << traced.out;
+  EXPECT_NE(traced.out.find(" no reply within 300 ms"), std::string::npos) << "the trace in English: " << traced.out;
+  EXPECT_NE(Pesolan("--lang ru find " + Tcp(silent)).out.find(" весов нет: error 106: от весов ничего не пришло"),
+            std::string::npos);
+  EXPECT_NE(Pesolan("--lang ru " + weight + " --watch --count 1").out.find("наблюдение: чтений 1, весов 0, ошибок: 1 с кодом 106\n"),
+            std::string::npos);
+  EXPECT_EQ(Pesolan("--lang de " + weight).out, "pesolan: --lang is ru or en (pesolan --help shows the usage)\n");
 }
 
 TEST(Cli, TheUnitIsTheScalesOwnWhenNoneIsChosen) {
@@ -658,7 +681,7 @@ TEST(CliPorts, EachStateThisMachineCanMake) {
   // it is the one to join; with none (and root's is none), a udev rule.
   auto asNobody = [] {
     FILE* p = popen(("setpriv --reuid=65534 --regid=65534 --clear-groups " + std::string(PESOLAN_PATH) +
-                     " ports 2>&1").c_str(), "r");
+                     " --lang en ports 2>&1").c_str(), "r");
     std::string out;
     for (char line[1024]; p != nullptr && std::fgets(line, sizeof line, p) != nullptr;) out += line;
     EXPECT_TRUE(p != nullptr && WEXITSTATUS(pclose(p)) == 0) << out;
@@ -700,7 +723,7 @@ TEST(CliPorts, AUsbAdapterIsNamedFromSysfs) {
            {"idVendor", "1a86"}, {"idProduct", "7523"}, {"product", "USB Serial"}, {"serial", "42"}}) {
     std::ofstream(usb + "/" + f.first) << f.second << "\n";
   }
-  const std::string pesolan = std::string(PESOLAN_PATH) + " --lib " + PESOLAN_LIBRARY_PATH;
+  const std::string pesolan = std::string(PESOLAN_PATH) + " --lang en --lib " + PESOLAN_LIBRARY_PATH;
   const std::string script = "mount -t tmpfs none /sys/class/tty && mkdir /sys/class/tty/ttyUSB0 && ln -s " + usb +
                              "/1-1:1.0/ttyUSB0 /sys/class/tty/ttyUSB0/device && " + pesolan + " ports && " + pesolan +
                              " --json ports";

@@ -18,7 +18,9 @@ Outcome Shell(const std::string& command) {
 }
 
 Outcome Pesolan(const std::string& args, const std::string& redirect, const std::string& env) {
-  return Shell(env + " " + PESOLAN_PATH + " --lib " + PESOLAN_LIBRARY_PATH + " " + args + " " + redirect);
+  // English, whatever the language of the machine running the tests, unless
+  // env says otherwise.
+  return Shell("LC_ALL= LC_MESSAGES= LANG=C " + env + " " + PESOLAN_PATH + " --lib " + PESOLAN_LIBRARY_PATH + " " + args + " " + redirect);
 }
 
 Outcome ScaleSim(const std::string& args, const std::string& redirect) {

@@ -13,8 +13,9 @@ struct Outcome {
   std::string out;
 };
 
-// Runs pesolan with args (and environment variables env); out is stdout and
-// stderr together, or what the redirection given instead makes of them.
+// Runs pesolan with args (and environment variables env; its words are
+// English unless env sets the language); out is stdout and stderr
+// together, or what the redirection given instead makes of them.
 Outcome Pesolan(const std::string& args, const std::string& redirect = "2>&1", const std::string& env = "");
 Outcome ScaleSim(const std::string& args, const std::string& redirect = "2>&1");
 // Runs a shell command line; out is what it prints on stdout.

@@ -11,7 +11,7 @@
 namespace host {
 
 const char* const kUsage =
-    "usage: pesolan [--lib PATH] [--locale NAME] [--json] COMMAND [OPTIONS]\n"
+    "usage: pesolan [--lib PATH] [--locale NAME] [--lang ru|en] [--json] COMMAND [OPTIONS]\n"
     "       pesolan --version | --help | help\n"
     "commands:\n"
     "  describe               the driver's description document\n"
@@ -34,6 +34,9 @@ const char* const kUsage =
     "--attrs: 0 for 8 data bits, no parity; 1 for 7 data bits, even parity\n"
     "--trace: the dialogue with the scale on stderr, one event a line (the library\n"
     "         writes the same to the file named by PESOLAN_TRACE)\n"
+    "--lang: pesolan's own words (causes, next steps, find, ports, --watch) in Russian\n"
+    "        or English; by default the user's (Windows: its display language; else\n"
+    "        LC_ALL, LC_MESSAGES or LANG)\n"
     "an option's value also goes after '=': --tcp=HOST:PORT, --interval=500\n"
     "exit status: 0 success (find: a scale was found), 1 the device failed (find:\n"
     "             none found; weight --watch: the last reading failed) or the output\n"
@@ -129,7 +132,7 @@ std::string Conflicts(const Options& o, bool intervalGiven, bool attrsGiven, boo
 namespace {
 
 bool TakesValue(const std::string& option) {
-  for (const char* name : {"--lib", "--locale", "--tcp", "--com", "--attrs", "--unit", "--interval", "--count"}) {
+  for (const char* name : {"--lib", "--locale", "--lang", "--tcp", "--com", "--attrs", "--unit", "--interval", "--count"}) {
     if (option == name) return true;
   }
   return false;
@@ -184,12 +187,14 @@ std::string ParseArgs(int argc, char** argv, Options* o) {
     else if (a == "--ask") o->ask = true;
     else if (a == "--allow-unstable") o->allowUnstable = true;
     else if (a == "--watch") o->watch = true;
-    else if (a == "--lib" || a == "--locale" || a == "--tcp" || a == "--com" || a == "--attrs" || a == "--unit" ||
-             a == "--interval" || a == "--count") {
+    else if (TakesValue(a)) {
       if (!hasValue) return a + " needs a value";
       if (a == "--lib") o->lib = value();
       else if (a == "--locale") o->locale = value();
-      else if (a == "--tcp") {
+      else if (a == "--lang") {
+        o->lang = value();
+        if (o->lang != "ru" && o->lang != "en") return "--lang is ru or en";
+      } else if (a == "--tcp") {
         o->tcp.emplace_back();
         const std::string wrong = ParseTcp(value(), &o->tcp.back());
         if (!wrong.empty()) return wrong;

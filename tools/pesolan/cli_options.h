@@ -16,6 +16,7 @@ struct TcpTarget {
 struct Options {
   std::string lib;
   std::string locale = "C";
+  std::string lang;  // --lang: pesolan's own words, ru or en; empty: the user's
   bool json = false;
   bool help = false;
   bool version = false;

@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "words.h"
+
 namespace host {
 namespace {
 
@@ -32,83 +34,87 @@ std::string LastWith(const std::vector<std::string>& trace, const char* part) {
   return "";
 }
 
-const char* const kFind = "pesolan find listens on every free port with both line settings";
-const char* const kFindTcp = "pesolan find --tcp HOST:PORT tells what answers at an address";
+std::string Find() { return L("pesolan find listens on every free port with both line settings"); }
+std::string FindTcp() { return L("pesolan find --tcp HOST:PORT tells what answers at an address"); }
 
 Cause TcpCause(const std::string& event) {
-  Cause c{event, "check the address and the port number, and that the scale (or its network adapter) is on"};
-  if (Has(event, "does not resolve")) c.next = "check the host name, or give the scale's IP address";
+  Cause c{event, L("check the address and the port number, and that the scale (or its network adapter) is on")};
+  if (Has(event, "does not resolve")) c.next = L("check the host name, or give the scale's IP address");
   if (Has(event, "refused")) {
-    c.next = "nothing listens at that port: check the port number in the scale's network settings";
+    c.next = L("nothing listens at that port: check the port number in the scale's network settings");
   }
   if (Has(event, "timed out") || Has(event, "unreachable")) {
-    c.next = "check the network between here and the scale (cable, address, firewall)";
+    c.next = L("check the network between here and the scale (cable, address, firewall)");
   }
   return c;
 }
 
 Cause SerialOpenCause(const std::string& event, const std::string& held) {
-  Cause c{event, std::string("check the COM number; pesolan ports lists the ports there are, and ") + kFind};
+  Cause c{event, Fill(L("check the COM number; pesolan ports lists the ports there are, and {}"), {Find()})};
   if (Has(event, "held by another program")) {
     // The driver names the holders it can see; pesolan adds them where not.
     if (!held.empty() && !Has(event, "held by another program:")) c.why += " (" + held + ")";
-    c.next = "close the program that holds the port, or read the scale through it";
+    c.next = L("close the program that holds the port, or read the scale through it");
   } else if (Has(event, "ermission")) {
-    c.next = "the user may not open the port: pesolan ports says what would let them";
+    c.next = L("the user may not open the port: pesolan ports says what would let them");
   } else if (Has(event, "No such file") || Has(event, "cannot find")) {
-    c.next = "the port does not exist: check the cable or adapter; pesolan ports lists the ports there are";
+    c.next = L("the port does not exist: check the cable or adapter; pesolan ports lists the ports there are");
   }
   return c;
 }
 
 // A reading that found the channel closed.
 Cause ClosedCause(const Context& c) {
-  return {c.tcp ? "the connection is closed: the scale hung up, or the network between broke"
-                : "the port is closed: its adapter was pulled out, or the port failed",
-          "Close the device and Open it again once the scale is back (the platform: Отключить, then Подключить; "
-          "pesolan weight --watch does it itself)"};
+  return {L(c.tcp ? "the connection is closed: the scale hung up, or the network between broke"
+                  : "the port is closed: its adapter was pulled out, or the port failed"),
+          L("Close the device and Open it again once the scale is back (the platform: Отключить, then Подключить; "
+            "pesolan weight --watch does it itself)")};
 }
 
 // Bytes came, but no weight line among them.
 Cause JunkCause(const std::string& event, const Context& c) {
-  const std::string why = "the scale sends bytes that form no weight line (" + event + ")";
+  const std::string why = Fill(L("the scale sends bytes that form no weight line ({})"), {event});
   if (c.tcp) {
-    return {why, std::string("check that the device at this address is the scale and that it is set to send "
-                             "weights; ") + kFindTcp};
+    return {why, Fill(L("check that the device at this address is the scale and that it is set to send weights; {}"),
+                      {FindTcp()})};
   }
-  return {why, std::string("check the line setting (--attrs 0: 8 data bits, no parity; 1: 7 data bits, even parity) "
-                           "and that the scale is set to send weights; ") + kFind};
+  return {why, Fill(L("check the line setting (--attrs 0: 8 data bits, no parity; 1: 7 data bits, even parity) and "
+                      "that the scale is set to send weights; {}"),
+                    {Find()})};
 }
 
 // The reading found a stream that then brought no current weight line.
 Cause StreamCause(const std::string& event, bool behind, const Context& c) {
   if (behind) {
-    return {"the scale sends faster than a reading can keep up (" + event + ")",
-            c.tcp ? "check the scale's send interval and that nothing between (a network adapter) gathers its lines"
-                  : "check the scale's send interval and its line speed: 9600 baud"};
+    return {Fill(L("the scale sends faster than a reading can keep up ({})"), {event}),
+            L(c.tcp ? "check the scale's send interval and that nothing between (a network adapter) gathers its lines"
+                    : "check the scale's send interval and its line speed: 9600 baud")};
   }
-  return {"the scale streamed, then stopped: " + event + " without a weight line" +
-              (c.tcp ? " (it may have hung up)" : ""),
-          c.tcp ? "check that the scale is on and still connected; Close and Open the device once it is"
-                : "check that the scale is on and that its cable is in"};
+  return {Fill(L("the scale streamed, then stopped: {} without a weight line"), {event}) +
+              (c.tcp ? L(" (it may have hung up)") : ""),
+          L(c.tcp ? "check that the scale is on and still connected; Close and Open the device once it is"
+                  : "check that the scale is on and that its cable is in")};
 }
 
 // purged: what the purge threw away before the reading, if anything.
 Cause SilentCause(const std::string& purged, const Context& c) {
-  const std::string why = purged.empty()
-                              ? "nothing came from the scale: no stream, and no answer to ENQ or ENQ DC1"
-                              : "bytes came before the reading (" + purged +
-                                    "), then nothing: no stream, and no answer to ENQ or ENQ DC1";
+  const std::string why =
+      purged.empty() ? L("nothing came from the scale: no stream, and no answer to ENQ or ENQ DC1")
+                     : Fill(L("bytes came before the reading ({}), then nothing: no stream, and no answer to ENQ or ENQ "
+                              "DC1"),
+                            {purged});
   if (c.hadWeights) {
-    return {why, c.tcp ? "it gave weights here before: check that the scale is still on and still streams or answers"
-                       : "it gave weights here before: check that the scale is still on and its cable still in"};
+    return {why, L(c.tcp ? "it gave weights here before: check that the scale is still on and still streams or answers"
+                         : "it gave weights here before: check that the scale is still on and its cable still in")};
   }
   if (c.tcp) {
-    return {why, std::string("check that the scale is on, that this address and port are its own (the scale's network "
-                             "settings), and that it streams or answers requests; ") + kFindTcp};
+    return {why, Fill(L("check that the scale is on, that this address and port are its own (the scale's network "
+                        "settings), and that it streams or answers requests; {}"),
+                      {FindTcp()})};
   }
-  return {why, std::string("check the cable (RS-232 to a computer takes a null-modem cable), that the scale is on, and "
-                           "that it streams or answers requests; ") + kFind};
+  return {why, Fill(L("check the cable (RS-232 to a computer takes a null-modem cable), that the scale is on, and that "
+                      "it streams or answers requests; {}"),
+                    {Find()})};
 }
 
 }  // namespace
@@ -141,16 +147,16 @@ bool ChannelClosed(const std::vector<std::string>& trace) {
 Cause Explain(int code, const std::vector<std::string>& trace, const Context& c) {
   std::string event;
   if (!(event = Last(trace, "cannot connect to ")).empty()) return TcpCause(event);
-  if (!(event = Last(trace, "TCP port ")).empty()) return {event, "give a port from 1 to 65535"};
+  if (!(event = Last(trace, "TCP port ")).empty()) return {event, L("give a port from 1 to 65535")};
   if (!(event = Last(trace, "cannot open COM")).empty()) return SerialOpenCause(event, c.held);
   if (!(event = Last(trace, "the port refuses ")).empty()) {
-    return {event, "the port cannot take this line setting: try the other one (--attrs 0 or 1)"};
+    return {event, L("the port cannot take this line setting: try the other one (--attrs 0 or 1)")};
   }
   if (ChannelClosed(trace)) return ClosedCause(c);
   if (code == 110) {
-    return {"the weight is not stable yet", "wait for the scale to settle, or allow unstable weights (--allow-unstable)"};
+    return {L("the weight is not stable yet"), L("wait for the scale to settle, or allow unstable weights (--allow-unstable)")};
   }
-  if (code == 103) return {"the system has no serial port", "connect the scale's cable or adapter; pesolan ports --all"};
+  if (code == 103) return {L("the system has no serial port"), L("connect the scale's cable or adapter; pesolan ports --all")};
   event = LastWith(trace, "bytes without a weight line");
   if (event.empty()) event = Last(trace, "the reply is not a weight line");
   if (!event.empty()) return JunkCause(event, c);
@@ -159,8 +165,8 @@ Cause Explain(int code, const std::vector<std::string>& trace, const Context& c)
     return StreamCause(event, false, c);
   }
   if (code == 106) return SilentCause(Last(trace, "purge: "), c);
-  return {"", c.traced ? "the trace above shows the whole dialogue with the scale"
-                       : "pesolan --trace shows the whole dialogue with the scale"};
+  return {"", L(c.traced ? "the trace above shows the whole dialogue with the scale"
+                         : "pesolan --trace shows the whole dialogue with the scale")};
 }
 
 }  // namespace host

@@ -11,6 +11,7 @@
 #include "ports.h"
 #include "say.h"
 #include "utf.h"
+#include "words.h"
 
 namespace host {
 namespace {
@@ -26,7 +27,7 @@ struct Reading {
 };
 
 std::string ReadingText(const Reading& r) {
-  return Number(r.weight) + (r.unit.empty() ? "" : " " + r.unit) + (r.stable ? " stable" : " unstable");
+  return Number(r.weight) + (r.unit.empty() ? "" : " " + r.unit) + " " + L(r.stable ? "stable" : "unstable");
 }
 
 // The same fields for every port and address.
@@ -87,7 +88,7 @@ bool ReadThroughDriver(Session& s, const Channel& c, Reading* reading, DriverFai
   if (!failure->message.empty()) return false;
   const CallResult opened = s.Call(u"Open", {Arg::Empty()});
   if (!opened.ok()) {
-    failure->message = "the driver did not open the device";
+    failure->message = L("the driver did not open the device");
     return false;
   }
   const std::u16string id = opened.argTexts[0];
@@ -118,25 +119,26 @@ int AttrsOf(const PortReport& r) { return r.asked ? r.askedAttrs : r.verdict.att
 
 // The port's finding in words, for the text output.
 std::string Describe(const PortReport& r) {
-  if (r.state.state != "free") return r.state.state + (r.state.detail.empty() ? "" : ": " + r.state.detail);
-  if (!r.openError.empty()) return "cannot open: " + r.openError;
+  if (r.state.state != "free") return L(r.state.state.c_str()) + (r.state.detail.empty() ? "" : ": " + r.state.detail);
+  if (!r.openError.empty()) return Fill(L("cannot open: {}"), {r.openError});
   if (r.asked) {
-    return "request scale (" + r.reading.way + "): " + ReadingText(r.reading) + ", with --attrs " + std::to_string(r.askedAttrs) + " (" +
-           kSettingNames[r.askedAttrs] + ")";
+    return Fill(L("request scale ({}): {}, with --attrs {} ({})"),
+                {r.reading.way, ReadingText(r.reading), std::to_string(r.askedAttrs), kSettingNames[r.askedAttrs]});
   }
   const Verdict& v = r.verdict;
   const std::string setting = "--attrs " + std::to_string(v.attrs) + " (" + kSettingNames[v.attrs] + ")";
   switch (v.finding) {
-    case PortFinding::Stream: return "stream scale: " + ReadingText(FromLine(v.line)) + ", clean weight lines with " + setting;
+    case PortFinding::Stream:
+      return Fill(L("stream scale: {}, clean weight lines with {}"), {ReadingText(FromLine(v.line)), setting});
     case PortFinding::Unknown:
-      return std::to_string(v.bytes) + " bytes that are no weight lines with " + setting + ": " + v.sample +
-             (v.bytes > 16 ? " ..." : "") + " (another setting or another device)";
-    case PortFinding::Refused: return "the port refuses both line settings";
+      return Fill(L("{} bytes that are no weight lines with {}: {} (another setting or another device)"),
+                  {std::to_string(v.bytes), setting, v.sample + (v.bytes > 16 ? " ..." : "")});
+    case PortFinding::Refused: return L("the port refuses both line settings");
     case PortFinding::Silent: break;
   }
-  std::string silent = "silent (nothing sent to it; --ask asks it through the driver)";
+  std::string silent = L("silent (nothing sent to it; --ask asks it through the driver)");
   for (int attrs = 0; attrs < 2; ++attrs) {
-    if (r.refused[attrs]) silent += "; the port refuses --attrs " + std::to_string(attrs) + " (" + kSettingNames[attrs] + ")";
+    if (r.refused[attrs]) silent += Fill(L("; the port refuses --attrs {} ({})"), {std::to_string(attrs), kSettingNames[attrs]});
   }
   return silent;
 }
@@ -146,7 +148,7 @@ std::string PortJson(const PortReport& r) {
                     r.state.identity.Json();
   if (!r.openError.empty()) {
     return out + ",\"state\":\"cannot open\"" +
-           FailureFields(0, "the port does not open", r.openError, "pesolan ports says what opening it meets") + "}";
+           FailureFields(0, L("the port does not open"), r.openError, L("pesolan ports says what opening it meets")) + "}";
   }
   if (r.state.state != "free") {
     return out + ",\"state\":" + JsonText(r.state.state) +
@@ -216,8 +218,8 @@ void AskSilentPorts(Session& s, std::vector<PortReport>* reports) {
 // each reading takes seconds.
 void PrintTcp(const TcpReport& t) {
   std::printf("%-21s %s\n", Address(t.target).c_str(),
-              t.read ? ("scale answering by " + t.reading.way + ": " + ReadingText(t.reading)).c_str()
-                     : ("no scale: " + t.failure.Text()).c_str());
+              t.read ? Fill(L("scale answering by {}: {}"), {t.reading.way, ReadingText(t.reading)}).c_str()
+                     : Fill(L("no scale: {}"), {t.failure.Text()}).c_str());
   std::fflush(stdout);
 }
 
@@ -237,12 +239,12 @@ int Print(const Session& s, const std::vector<PortReport>& ports, const std::vec
     fields.push_back("{\"Prm_Connect\":1,\"Prm_IP\":" + JsonText(t.target.host) + ",\"Prm_TcpPort\":" + port + "}");
   }
   const bool found = !parameters.empty();
-  const std::string next = tcp.empty() ? "check the cable and that the scale is on; pesolan find --ask also asks the "
-                                         "silent ports, and pesolan ports says what each port is"
-                                       : "check the addresses and that the scales are on";
+  const std::string next = L(tcp.empty() ? "check the cable and that the scale is on; pesolan find --ask also asks the "
+                                           "silent ports, and pesolan ports says what each port is"
+                                         : "check the addresses and that the scales are on");
   if (s.o_.json) {
     std::string out = JsonOpen(found) +
-                      (found ? "" : FailureFields(0, "no scale found", "no port or address gave a weight", next)) +
+                      (found ? "" : FailureFields(0, L("no scale found"), L("no port or address gave a weight"), next)) +
                       ",\"found\":" + std::to_string(parameters.size()) + ",\"ports\":[";
     for (const PortReport& r : ports) out += (&r == &ports.front() ? "" : ",") + PortJson(r);
     out += "],\"tcp\":[";
@@ -256,17 +258,17 @@ int Print(const Session& s, const std::vector<PortReport>& ports, const std::vec
     std::printf("%s]}\n", out.c_str());
     return found ? 0 : 1;
   }
-  if (ports.empty() && tcp.empty()) std::fprintf(stderr, "pesolan: no serial port found\n");
+  if (ports.empty() && tcp.empty()) std::fprintf(stderr, "pesolan: %s\n", L("no serial port found"));
   for (const PortReport& r : ports) {
     const std::string what = r.state.identity.Text();
     std::printf("COM%-4d %-16s %s%s%s\n", r.state.com, r.state.device.c_str(), Describe(r).c_str(),
                 what.empty() ? "" : "; ", what.c_str());
   }
   if (!found) {
-    std::fprintf(stderr, "pesolan: no scale found; %s\n", next.c_str());
+    std::fprintf(stderr, "pesolan: %s; %s\n", L("no scale found"), next.c_str());
     return 1;
   }
-  std::printf("\nFor the platform:\n");
+  std::printf("\n%s\n", L("For the platform:"));
   for (const std::string& p : parameters) std::printf("  %s\n", p.c_str());
   return 0;
 }

@@ -30,6 +30,7 @@
 #include "trace_tap.h"
 #include "utf.h"
 #include "weight.h"
+#include "words.h"
 
 using namespace host;
 
@@ -155,10 +156,10 @@ int Ports(const Options& o) {
     std::printf("%s]}\n", out.c_str());
     return 0;
   }
-  if (ports.empty()) std::fprintf(stderr, "pesolan: no serial port found (pesolan ports --all lists every COM number)\n");
+  if (ports.empty()) std::fprintf(stderr, "pesolan: %s\n", L("no serial port found (pesolan ports --all lists every COM number)"));
   for (const PortState& p : ports) {
     const std::string what = p.identity.Text();
-    std::printf("COM%-4d %-16s %s%s%s%s%s\n", p.com, p.device.c_str(), p.state.c_str(), p.detail.empty() ? "" : ": ",
+    std::printf("COM%-4d %-16s %s%s%s%s%s\n", p.com, p.device.c_str(), L(p.state.c_str()), p.detail.empty() ? "" : ": ",
                 p.detail.c_str(), what.empty() ? "" : "; ", what.c_str());
   }
   return 0;
@@ -263,6 +264,7 @@ int main(int argc, char** argv) {
 #endif
   Options o;
   std::string wrong = ParseArgs(argc, argv, &o);
+  UseLanguage(LanguageOf(o.lang));
   if (o.help) {
     if (o.json) {
       std::printf("%s,\"usage\":%s}\n", JsonOpen(true).c_str(), JsonText(kUsage).c_str());

@@ -21,6 +21,7 @@
 
 #include "platform/os.h"
 #include "ports.h"
+#include "words.h"
 
 namespace host {
 namespace {
@@ -49,14 +50,13 @@ std::string PermissionHint(const std::string& device, const struct stat& node) {
   const std::string name = g != nullptr ? g->gr_name : std::to_string(node.st_gid);
   const bool groupMayUse = (node.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP) && node.st_gid != 0;
   if (groupMayUse) {
-    return "the node belongs to group '" + name + "' (mode " + mode + "): add the user to it (usermod -aG " + name +
-           " USER) and log in again";
+    return Fill(L("the node belongs to group '{}' (mode {}): add the user to it (usermod -aG {} USER) and log in again"),
+                {name, mode, name});
   }
   const std::string kernel = device.substr(device.find_last_of('/') + 1);
-  return std::string("the node's mode is ") + mode + " and its group '" + name +
-         "': joining a group does not help; a udev rule can give it one, such as KERNEL==\"" + kernel +
-         "\", GROUP=\"dialout\", MODE=\"0660\" in /etc/udev/rules.d/60-scale.rules, and then add the user to "
-         "group 'dialout'";
+  return Fill(L("the node's mode is {} and its group '{}': joining a group does not help; a udev rule can give it one, "
+                "such as {} in /etc/udev/rules.d/60-scale.rules, and then add the user to group 'dialout'"),
+              {mode, name, "KERNEL==\"" + kernel + "\", GROUP=\"dialout\", MODE=\"0660\""});
 }
 
 bool HasNoUart(int fd, const std::string& node) {
@@ -92,10 +92,10 @@ PortState Look(int com) {
     return p;
   }
   if (!isatty(fd)) {
-    p.detail = "not a terminal";
+    p.detail = L("not a terminal");
   } else if (HasNoUart(fd, p.device)) {
     p.state = "no UART";
-    p.detail = "the kernel has the node but no serial hardware behind it";
+    p.detail = L("the kernel has the node but no serial hardware behind it");
   } else if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     p.state = "in use";
     p.detail = Holders(com);

@@ -8,6 +8,8 @@
 #include "platform/os.h"
 #include "ports.h"
 
+#include "words.h"
+
 namespace host {
 namespace {
 
@@ -37,7 +39,7 @@ PortState Look(int com) {
   const DWORD error = GetLastError();
   if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION) {
     p.state = "in use";
-    p.detail = "another program has it open";
+    p.detail = L("another program has it open");
   } else if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
     p.state = "absent";
   } else {

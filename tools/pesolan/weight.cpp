@@ -17,6 +17,7 @@
 
 #include "say.h"
 #include "utf.h"
+#include "words.h"
 
 namespace host {
 namespace {
@@ -36,10 +37,10 @@ struct Tally {
   std::string lastFailure;  // its JSON fields, for the summary's object
 
   std::string Text() const {
-    std::string text = "watch: " + std::to_string(readings) + " readings, " + std::to_string(weights) + " weights";
+    std::string text = Fill(L("watch: {} readings, {} weights"), {std::to_string(readings), std::to_string(weights)});
     for (const auto& f : failures) {
-      text += std::string(f.first == failures.begin()->first ? ", failed: " : ", ") + std::to_string(f.second) +
-              " with " + std::to_string(f.first);
+      text += Fill(L(f.first == failures.begin()->first ? ", failed: {} with {}" : ", {} with {}"),
+                   {std::to_string(f.second), std::to_string(f.first)});
     }
     return text + "\n";
   }
@@ -134,10 +135,10 @@ class Reader {
     if (again.ok()) id_ = again.argTexts[0];
     std::u16string message;
     const int code = again.ok() ? s_.LastError(&message) : -1;
-    if (code == 0) return s_.o_.json ? ",\"reopened\":true" : "the channel had closed: opened it again";
-    const std::string why = code < 0 ? "the driver did not open the device" : s_.CauseOf(code).why;
+    if (code == 0) return s_.o_.json ? ",\"reopened\":true" : L("the channel had closed: opened it again");
+    const std::string why = code < 0 ? L("the driver did not open the device") : s_.CauseOf(code).why;
     if (s_.o_.json) return ",\"reopened\":false,\"reopen_cause\":" + JsonText(why);
-    return "the channel had closed: it does not open yet" + (why.empty() ? "" : ": " + why);
+    return L("the channel had closed: it does not open yet") + (why.empty() ? "" : ": " + why);
   }
 
   Session& s_;
