@@ -139,7 +139,9 @@ namespace {
 // Set once, before any thread is started.
 Language g_language = Language::English;
 
-bool Russian(const char* setting) { return setting != nullptr && std::strncmp(setting, "ru", 2) == 0; }
+#if !defined(_WIN32)
+bool Russian(const char* setting) { return std::strncmp(setting, "ru", 2) == 0; }
+#endif
 
 }  // namespace
 
