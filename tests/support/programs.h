@@ -25,6 +25,8 @@ Outcome Shell(const std::string& command);
 // differ from run to run: ,"elapsed_ms":N,"time":"..." (UTC, ISO 8601 with
 // milliseconds) are dropped where they have that form.
 std::string Clockless(const std::string& json);
+// --watch's text with each line's leading local time ("15:26:03 ") as "T ".
+std::string Untimed(const std::string& text);
 
 // "--tcp 127.0.0.1:PORT" for a scale-sim serving TCP.
 std::string Tcp(const SimProcess& sim);
