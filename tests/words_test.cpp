@@ -104,6 +104,12 @@ TEST(Words, EveryPhraseIsInEnglishAndRussianWithTheSameHoles) {
 TEST(Words, TheSourcesSayOnlyPhrasesOfTheCatalogueAndItHoldsNoOther) {
   std::set<std::string> catalogue, used;
   for (int i = 0; i < kPhraseCount; ++i) catalogue.insert(kPhrases[i].english);
+  const std::string dir = std::string(PESOLAN_SOURCE_DIR) + "/tools/pesolan";
+  if (DIR* d = opendir(dir.c_str())) {
+    closedir(d);
+  } else {
+    GTEST_SKIP() << "the sources are not on this machine (the test machine has the binaries only)";
+  }
   const std::vector<std::string> sources = Sources();
   ASSERT_GE(sources.size(), 8u);
   for (const std::string& source : sources) {
