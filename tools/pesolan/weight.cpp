@@ -23,8 +23,9 @@ namespace host {
 namespace {
 
 // The summary as it would be said now, kept ready for a signal handler:
-// two buffers, the one in use named by g_ready (-1: no watch).
-char g_summary[2][512];
+// two buffers, the one in use named by g_ready (-1: no watch). Room for the
+// JSON summary with the last failure's cause and next step in Russian.
+char g_summary[2][4096];
 int g_summaryLength[2] = {0, 0};
 int g_summaryFd = 2;
 volatile std::sig_atomic_t g_ready = -1;
