@@ -153,6 +153,9 @@ struct Stream {
   ByteOrigin lineStart = {};
   Newest newest = {};
   Skipped skipped{d.index};
+  // When the last line ended, and whether a byte came after it.
+  bool lineEnded = false, byteSince = false;
+  uint32_t lineEndTick = 0;
 
   // The line in progress when the dialogue starts is dropped, unless the
   // byte that showed the stream is known to start a line (the channel was
@@ -170,6 +173,7 @@ struct Stream {
   // junk); one that counts is left for Take as lineLength.
   void Put(uint8_t byte, ByteOrigin* origin) {
     const bool wasFirstLine = firstLine;
+    byteSince = lineEnded;
     if (position == 0) lineStart = *origin;
     d.line[position] = byte;
     if (position > 0 && d.line[position - 1] == CR && byte == LF) {
@@ -185,6 +189,9 @@ struct Stream {
       }
       position = lineCounted = 0;
       firstLine = false;
+      lineEnded = true;
+      byteSince = false;
+      lineEndTick = os::Tick();
     } else if (position == kLinePositions - 1) {
       position = 0;  // the line is cut; this byte is not counted
     } else {
@@ -232,6 +239,10 @@ bool ReadStream(Dialogue& d, const Detected& detected) {
       if (Settle(d, s.newest)) return true;
       if (os::Since(d.startTick) < limit) continue;
       Trace(d.index, "the stream's %u ms have passed", static_cast<unsigned>(limit));
+      if (s.lineEnded && !s.byteSince) {
+        Trace(d.index, "no line came in the %u ms after the last one ended: lines further apart than %u ms are not read",
+              static_cast<unsigned>(os::Since(s.lineEndTick)), static_cast<unsigned>(limit));
+      }
       return false;
     }
     const bool late = origin.old || origin.behind >= kLineWorth;

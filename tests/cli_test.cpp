@@ -297,6 +297,21 @@ TEST(Cli, AFailureGivesTheNumberTheRussianMessageItsCauseAndTheNextStep) {
   EXPECT_EQ(CauseLine(r.out).rfind("cause: the scale sends faster than a reading can keep up (still behind the scale",
                                    0), 0u) << r.out;
 
+  // A scale whose lines come too far apart for a stream reading is told
+  // from one that stopped or never sent: pesolan listens to it and says how
+  // often its lines come.
+  SimProcess slow({"--tcp", "--interval", "1500"});
+  r = Pesolan("weight " + Tcp(slow), "2>&1 >/dev/null");
+  EXPECT_EQ(r.status, 1);
+  const size_t every = CauseLine(r.out).find("cause: the scale streams a line about every ");
+  ASSERT_EQ(every, 0u) << r.out;
+  const int ms = std::atoi(r.out.c_str() + r.out.find("every ") + 6);
+  EXPECT_GE(ms, 1400) << r.out;
+  EXPECT_LE(ms, 1600) << r.out;
+  EXPECT_NE(r.out.find(" ms; the driver needs one within 256 ms\nnext: set the scale's send interval shorter"),
+            std::string::npos)
+      << r.out;
+
   SimProcess unsteady({"--tcp", "--unstable", "100000", "--unit", "g", "--weight", "1500"});
   r = Pesolan("weight " + Tcp(unsteady));
   EXPECT_EQ(r.out.rfind("error 110: ", 0), 0u) << r.out;
@@ -917,6 +932,16 @@ TEST(CliFind, ATcpAddressIsToldAStreamFromARequestScale) {
                        "\",\"state\":\"scale\",\"way\":\"stream\",\"weight\":12.345,\"unit\":\"kg\",\"stable\":false}]"),
             std::string::npos)
       << r.out;
+
+  // A scale streaming too slowly for the driver is found, as too slow, and
+  // given no parameters, whichever way its one reading went.
+  SimProcess slow({"--tcp", "--interval", "1000"});
+  r = Pesolan("--json find " + Tcp(slow));
+  EXPECT_EQ(r.status, 1) << r.out;
+  EXPECT_EQ(r.out.rfind("{\"schema\":1,\"ok\":false,\"code\":0,\"message\":\"a scale was found, but it streams too "
+                        "slowly for the driver\",\"cause\":\"the scale streams a line about every ", 0), 0u) << r.out;
+  EXPECT_NE(r.out.find("\"state\":\"too slow\",\"line_interval_ms\":"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"parameters\":[]}"), std::string::npos) << r.out;
 
   r = Pesolan("find --tcp 127.0.0.1:" + std::to_string(closed));
   EXPECT_EQ(r.status, 1) << "no scale found";

@@ -292,8 +292,36 @@ TEST(StreamExchange, ScaleThatStopsSendingEndsAtTheTimeLimitWithoutCode) {
   EXPECT_GE(watch.ms(), 256 - kTickSlack);
   EXPECT_LT(watch.ms(), kBound);
   EXPECT_TRUE(trace.Has("the stream's 256 ms have passed")) << trace.Text();
+  EXPECT_FALSE(trace.Has("lines further apart")) << "it stopped mid-line: " << trace.Text();
   EXPECT_FALSE(trace.Has("way: ENQ")) << "no request follows a stream: " << trace.Text();
   EXPECT_EQ(GetError(s.device), NoError);
+}
+
+// Lines further apart than the stream's 256 ms: the reading that joins the
+// stream between two of them ends without a weight, and its trace says how
+// long no line came after the last one, not merely that the time passed.
+// (A scale that stops mid-line, above, is not said to be slow.)
+TEST(StreamExchange, LinesTooFarApartForTheStreamAreSaidInTheTrace) {
+  Scale s(false, {"--interval", "1000"});
+  ASSERT_TRUE(s.connected);
+  const TraceCapture trace;
+  bool streamed = false;
+  for (int attempt = 0; attempt < 3 && !streamed; ++attempt) {
+    // Takes a line as it comes, and starts the reading 100 ms before the
+    // next, knowing no line's end, as right after a connect.
+    uint32_t queued = 0;
+    for (Stopwatch wait; queued < 18 && wait.ms() < 3000; os::Sleep(1)) os::SocketQueued(s.slot().socket, &queued);
+    ASSERT_GE(queued, 18u);
+    uint8_t line[64];
+    ASSERT_EQ(os::SocketReceive(s.slot().socket, line, sizeof line), static_cast<int>(queued));
+    os::Sleep(900);
+    s.slot().reception.lastByte = 0;
+    trace.Clear();
+    EXPECT_FALSE(s.Exchange());
+    streamed = trace.Has("way: stream");
+  }
+  ASSERT_TRUE(streamed) << "one of three readings began 100 ms before a line: " << trace.Text();
+  EXPECT_TRUE(trace.Has(" ms after the last one ended: lines further apart than 256 ms are not read")) << trace.Text();
 }
 
 // ---- request mode -----------------------------------------------------------

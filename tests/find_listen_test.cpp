@@ -17,9 +17,17 @@ using host::PortFinding;
 const os::LineSettings k8N1{9600, 0, 8, 0};
 const os::LineSettings k7E1{9600, 2, 7, 0};
 
-// A scale that streams line every 100 ms for 5 s, from virtual time 0.
-void Streams(const std::string& line) {
-  for (uint32_t at = 0; at < 5000; at += 100) fuzzing::Arrive(at, line);
+// A scale that streams line every so many ms for 5 s, from virtual time
+// from.
+void Streams(const std::string& line, uint32_t everyMs = 100, uint32_t from = 0) {
+  for (uint32_t at = from; at < 5000; at += everyMs) fuzzing::Arrive(at, line);
+}
+
+host::Heard H(bool refused, const std::string& bytes) {
+  host::Heard h;
+  h.refused = refused;
+  h.bytes = bytes;
+  return h;
 }
 
 class FindListen : public testing::Test {
@@ -73,13 +81,13 @@ TEST(FindDecide, TheSettingThatReadsCleanWeightLinesWins) {
     PortFinding finding;
     int attrs;
   } cases[] = {
-      {{{false, clean}, {false, damaged}}, PortFinding::Stream, 0},
-      {{{false, parityOnTop}, {false, clean}}, PortFinding::Stream, 1},
-      {{{false, clean}, {false, clean}}, PortFinding::Stream, 0},
-      {{{false, clean}, {true, ""}}, PortFinding::Stream, 0},
-      {{{false, "?? NO WEIGHT 12 lb\r\n"}, {true, ""}}, PortFinding::Unknown, 0},
-      {{{true, ""}, {true, ""}}, PortFinding::Refused, 0},
-      {{{false, ""}, {false, ""}}, PortFinding::Silent, 0},
+      {{H(false, clean), H(false, damaged)}, PortFinding::Stream, 0},
+      {{H(false, parityOnTop), H(false, clean)}, PortFinding::Stream, 1},
+      {{H(false, clean), H(false, clean)}, PortFinding::Stream, 0},
+      {{H(false, clean), H(true, "")}, PortFinding::Stream, 0},
+      {{H(false, "?? NO WEIGHT 12 lb\r\n"), H(true, "")}, PortFinding::Unknown, 0},
+      {{H(true, ""), H(true, "")}, PortFinding::Refused, 0},
+      {{H(false, ""), H(false, "")}, PortFinding::Silent, 0},
   };
   for (const auto& c : cases) {
     const host::Verdict v = host::Decide(c.heard);
@@ -89,6 +97,35 @@ TEST(FindDecide, TheSettingThatReadsCleanWeightLinesWins) {
       EXPECT_EQ(v.line.number, "12.345");
     }
   }
+}
+
+// A scale whose lines come further apart than a stream reading waits
+// (304 ms on a serial port) is found, as too slow, with how often they come.
+TEST_F(FindListen, AScaleWhoseLinesComeTooFarApartIsFoundTooSlow) {
+  const struct {
+    uint32_t everyMs, from;
+    PortFinding finding;
+    unsigned leastMs, mostMs;
+    bool atLeast;
+  } cases[] = {
+      {300, 0, PortFinding::Stream, 290, 310, false},
+      {600, 0, PortFinding::TooSlow, 590, 610, false},
+      {2000, 300, PortFinding::TooSlow, 1150, 1200, true},  // one line in 1.5 s, ending at about 320 ms
+  };
+  for (const auto& c : cases) {
+    fuzzing::ResetLine();
+    fuzzing::PlugSerialLine(k8N1);
+    Streams("ST,GS,  12.345kg\r\n", c.everyMs, c.from);
+    const Listened l = host::ListenToPort(65);
+    EXPECT_EQ(l.verdict.finding, c.finding) << c.everyMs;
+    EXPECT_EQ(l.verdict.attrs, 0);
+    EXPECT_GE(l.verdict.pace.ms, c.leastMs) << c.everyMs;
+    EXPECT_LE(l.verdict.pace.ms, c.mostMs) << c.everyMs;
+    EXPECT_EQ(l.verdict.pace.atLeast, c.atLeast) << c.everyMs;
+  }
+  EXPECT_EQ(host::PaceOf({100, 700, 1300, 9000}, 9000).ms, 600u) << "the median: one late line does not decide";
+  EXPECT_EQ(host::PaceOf({}, 2600).lines, 0);
+  EXPECT_FALSE(host::TooSlow(host::PaceOf({}, 2600), true)) << "nothing heard is no slow scale";
 }
 
 TEST_F(FindListen, BytesThatAreNoWeightLinesSilenceAndAPortThatDoesNotOpen) {

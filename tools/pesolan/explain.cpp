@@ -133,6 +133,18 @@ ParsedLine LastParsed(const std::vector<std::string>& trace) {
   return p;
 }
 
+bool SendsUnasked(int code, const std::vector<std::string>& trace) {
+  if (code != 106 || !Last(trace, "still behind the scale").empty() || ChannelClosed(trace) ||
+      !LastWith(trace, "without a weight line").empty() || !Last(trace, "the reply is not a weight line").empty()) {
+    return false;
+  }
+  return !Last(trace, "way: stream").empty() || !Last(trace, "purge: ").empty() || !Last(trace, "unasked: ").empty();
+}
+
+bool AnsweredAmidUnasked(const std::vector<std::string>& trace) {
+  return Last(trace, "way: stream").empty() && (!Last(trace, "purge: ").empty() || !Last(trace, "unasked: ").empty());
+}
+
 int HeldPort(const std::vector<std::string>& trace) {
   const std::string event = Last(trace, "cannot open COM");
   if (event.empty() || !Has(event, "held by another program")) return 0;

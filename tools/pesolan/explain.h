@@ -38,6 +38,15 @@ Cause Explain(int code, const std::vector<std::string>& trace, const Context& c)
 // up, or its adapter was pulled out.
 bool ChannelClosed(const std::vector<std::string>& trace);
 
+// Whether the failed reading found the scale sending by itself (a stream,
+// or bytes nobody asked for) and not faster than it could read: then its
+// lines may come too far apart for the driver, which only listening longer
+// than a reading can tell.
+bool SendsUnasked(int code, const std::vector<std::string>& trace);
+// Whether a reading that was answered found bytes before its request that
+// nobody had asked for: a slow stream's line may have come as the answer.
+bool AnsweredAmidUnasked(const std::vector<std::string>& trace);
+
 // The COM number of a port the trace says is held by another program; 0.
 int HeldPort(const std::vector<std::string>& trace);
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "find_listen.h"
+#include "line_pace.h"
 #include "platform/os.h"
 #include "ports.h"
 #include "say.h"
@@ -74,6 +75,9 @@ std::string WayOf(const std::vector<std::string>& trace) {
 struct DriverFailure {
   int code = 0;
   std::string message, cause, next;
+  // The scale sent by itself, yet gave no weight or answered a request:
+  // its pace is worth a listen.
+  bool unasked = false;
   std::string Text() const {
     return code == 0 ? message : "error " + std::to_string(code) + ": " + (cause.empty() ? message : cause);
   }
@@ -99,6 +103,7 @@ bool ReadThroughDriver(Session& s, const Channel& c, Reading* reading, DriverFai
     const CallResult r = s.Call(u"GetWeight", {Arg::Text(id), Arg::Empty()});
     read = r.ok();
     if (read) {
+      failure->unasked = AnsweredAmidUnasked(s.LastTrace());
       s.Describe(&reading->unit, &reading->stable);
       reading->way = WayOf(s.LastTrace());
       reading->weight = r.args[1].dblVal;
@@ -108,7 +113,7 @@ bool ReadThroughDriver(Session& s, const Channel& c, Reading* reading, DriverFai
   }
   if (!read) {
     const Cause cause = s.CauseOf(code);
-    *failure = {code, Utf8(message), cause.why, cause.next};
+    *failure = {code, Utf8(message), cause.why, cause.next, SendsUnasked(code, s.LastTrace())};
   }
   s.Call(u"Close", {Arg::Text(id)});
   return read;
@@ -130,6 +135,11 @@ std::string Describe(const PortReport& r) {
   switch (v.finding) {
     case PortFinding::Stream:
       return Fill(L("stream scale: {}, clean weight lines with {}"), {ReadingText(FromLine(v.line)), setting});
+    case PortFinding::TooSlow: {
+      const Cause slow = SlowCause(v.pace, false);
+      return Fill(L("stream scale, too slow for the driver: {}, with {}; {}"),
+                  {ReadingText(FromLine(v.line)), setting, slow.why + ": " + slow.next});
+    }
     case PortFinding::Unknown:
       return Fill(L("{} bytes that are no weight lines with {}: {} (another setting or another device)"),
                   {std::to_string(v.bytes), setting, v.sample + (v.bytes > 16 ? " ..." : "")});
@@ -141,6 +151,15 @@ std::string Describe(const PortReport& r) {
     if (r.refused[attrs]) silent += Fill(L("; the port refuses --attrs {} ({})"), {std::to_string(attrs), kSettingNames[attrs]});
   }
   return silent;
+}
+
+// A scale too slow for the driver: how often its lines come, and the
+// failure fields that say so.
+std::string SlowJson(const LinePace& p, bool tcp) {
+  const Cause slow = SlowCause(p, tcp);
+  return ",\"line_interval_ms\":" + std::to_string(p.ms) + ",\"line_interval_at_least\":" +
+         (p.atLeast ? "true" : "false") + FailureFields(0, L("a scale was found, but it streams too slowly for the driver"),
+                                                       slow.why, slow.next);
 }
 
 std::string PortJson(const PortReport& r) {
@@ -161,6 +180,9 @@ std::string PortJson(const PortReport& r) {
   switch (v.finding) {
     case PortFinding::Stream:
       return out + ",\"state\":\"stream\",\"attrs\":" + std::to_string(v.attrs) + ReadingJson(FromLine(v.line)) + "}";
+    case PortFinding::TooSlow:
+      return out + ",\"state\":\"too slow\",\"attrs\":" + std::to_string(v.attrs) + ReadingJson(FromLine(v.line)) +
+             SlowJson(v.pace, false) + "}";
     case PortFinding::Unknown:
       return out + ",\"state\":\"unknown bytes\",\"attrs\":" + std::to_string(v.attrs) +
              ",\"bytes\":" + std::to_string(v.bytes) + ",\"sample\":" + JsonText(v.sample) + "}";
@@ -179,6 +201,8 @@ struct TcpReport {
   bool read = false;
   Reading reading;
   DriverFailure failure;
+  LinePace pace;  // when it failed sending by itself: how often its lines come
+  bool tooSlow() const { return TooSlow(pace, true); }
 };
 
 std::string Address(const TcpTarget& t) { return t.host + ":" + std::to_string(t.port); }
@@ -217,10 +241,25 @@ void AskSilentPorts(Session& s, std::vector<PortReport>* reports) {
 // An address's line, said as soon as it is known: with several addresses,
 // each reading takes seconds.
 void PrintTcp(const TcpReport& t) {
-  std::printf("%-21s %s\n", Address(t.target).c_str(),
-              t.read ? Fill(L("scale answering by {}: {}"), {t.reading.way, ReadingText(t.reading)}).c_str()
-                     : Fill(L("no scale: {}"), {t.failure.Text()}).c_str());
+  std::string said = Fill(L("no scale: {}"), {t.failure.Text()});
+  if (t.read) said = Fill(L("scale answering by {}: {}"), {t.reading.way, ReadingText(t.reading)});
+  if (t.tooSlow()) {
+    const Cause slow = SlowCause(t.pace, true);
+    said = Fill(L("found, too slow: {}"), {slow.why + ": " + slow.next});
+  }
+  std::printf("%-21s %s\n", Address(t.target).c_str(), said.c_str());
   std::fflush(stdout);
+}
+
+// The pace of a scale found too slow, if any was.
+LinePace SlowestFound(const std::vector<PortReport>& ports, const std::vector<TcpReport>& tcp) {
+  for (const PortReport& r : ports) {
+    if (r.state.state == "free" && r.verdict.finding == PortFinding::TooSlow) return r.verdict.pace;
+  }
+  for (const TcpReport& t : tcp) {
+    if (t.tooSlow()) return t.pace;
+  }
+  return {};
 }
 
 // The report, but the addresses' lines in text, which went out already.
@@ -233,25 +272,33 @@ int Print(const Session& s, const std::vector<PortReport>& ports, const std::vec
     fields.push_back("{\"Prm_Connect\":0,\"Prm_RsPort\":" + com + ",\"Prm_ConnAttrs\":" + attrs + "}");
   }
   for (const TcpReport& t : tcp) {
-    if (!t.read) continue;
+    if (!t.read || t.tooSlow()) continue;
     const std::string port = std::to_string(t.target.port);
     parameters.push_back("Prm_Connect = 1, Prm_IP = \"" + t.target.host + "\", Prm_TcpPort = " + port);
     fields.push_back("{\"Prm_Connect\":1,\"Prm_IP\":" + JsonText(t.target.host) + ",\"Prm_TcpPort\":" + port + "}");
   }
   const bool found = !parameters.empty();
-  const std::string next = L(tcp.empty() ? "check the cable and that the scale is on; pesolan find --ask also asks the "
-                                           "silent ports, and pesolan ports says what each port is"
-                                         : "check the addresses and that the scales are on");
+  std::string none = L("no scale found"), why = L("no port or address gave a weight");
+  std::string next = L(tcp.empty() ? "check the cable and that the scale is on; pesolan find --ask also asks the "
+                                     "silent ports, and pesolan ports says what each port is"
+                                   : "check the addresses and that the scales are on");
+  const LinePace slow = SlowestFound(ports, tcp);
+  if (slow.lines > 0) {
+    const Cause c = SlowCause(slow, !tcp.empty() && ports.empty());
+    none = L("a scale was found, but it streams too slowly for the driver");
+    why = c.why;
+    next = c.next;
+  }
   if (s.o_.json) {
-    std::string out = JsonOpen(found) +
-                      (found ? "" : FailureFields(0, L("no scale found"), L("no port or address gave a weight"), next)) +
+    std::string out = JsonOpen(found) + (found ? "" : FailureFields(0, none, why, next)) +
                       ",\"found\":" + std::to_string(parameters.size()) + ",\"ports\":[";
     for (const PortReport& r : ports) out += (&r == &ports.front() ? "" : ",") + PortJson(r);
     out += "],\"tcp\":[";
     for (const TcpReport& t : tcp) {
-      out += std::string(&t == &tcp.front() ? "" : ",") + "{\"address\":" + JsonText(Address(t.target)) +
-             (t.read ? ",\"state\":\"scale\"" + ReadingJson(t.reading) : ",\"state\":\"no scale\"" + t.failure.Json()) +
-             "}";
+      std::string state = t.read ? ",\"state\":\"scale\"" + ReadingJson(t.reading)
+                                 : ",\"state\":\"no scale\"" + t.failure.Json();
+      if (t.tooSlow()) state = ",\"state\":\"too slow\"" + SlowJson(t.pace, true);
+      out += std::string(&t == &tcp.front() ? "" : ",") + "{\"address\":" + JsonText(Address(t.target)) + state + "}";
     }
     out += "],\"parameters\":[";
     for (const std::string& f : fields) out += (&f == &fields.front() ? "" : ",") + f;
@@ -265,7 +312,7 @@ int Print(const Session& s, const std::vector<PortReport>& ports, const std::vec
                 what.empty() ? "" : "; ", what.c_str());
   }
   if (!found) {
-    std::fprintf(stderr, "pesolan: %s; %s\n", L("no scale found"), next.c_str());
+    std::fprintf(stderr, "pesolan: %s; %s\n", none.c_str(), next.c_str());
     return 1;
   }
   std::printf("\n%s\n", L("For the platform:"));
@@ -282,12 +329,13 @@ int Find(Session& s) {
   if (s.o_.ask) AskSilentPorts(s, &ports);
   std::vector<TcpReport> tcp;
   for (const TcpTarget& target : s.o_.tcp) {
-    TcpReport t{target, false, {}, {}};
+    TcpReport t{target, false, {}, {}, {}};
     Channel c;
     c.tcp = true;
     c.host = target.host;
     c.port = target.port;
     t.read = ReadThroughDriver(s, c, &t.reading, &t.failure);
+    if (t.failure.unasked) t.pace = ListenForPace(c);
     if (!s.o_.json) PrintTcp(t);
     tcp.push_back(t);
   }

@@ -1,5 +1,6 @@
 #include "find_decide.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace host {
@@ -57,6 +58,26 @@ int CountWeightLines(const std::string& bytes, WeightLine* last) {
   return count;
 }
 
+LinePace PaceOf(const std::vector<unsigned>& lineEndsMs, unsigned listenedMs) {
+  LinePace p;
+  p.lines = static_cast<int>(lineEndsMs.size());
+  if (p.lines == 1) {
+    const unsigned at = lineEndsMs[0];
+    p.ms = std::max(at, listenedMs > at ? listenedMs - at : 0u);
+    p.atLeast = true;
+  } else if (p.lines > 1) {
+    std::vector<unsigned> gaps;
+    for (size_t i = 1; i < lineEndsMs.size(); ++i) gaps.push_back(lineEndsMs[i] - lineEndsMs[i - 1]);
+    std::nth_element(gaps.begin(), gaps.begin() + gaps.size() / 2, gaps.end());
+    p.ms = gaps[gaps.size() / 2];
+  }
+  return p;
+}
+
+unsigned StreamLimitMs(bool tcp) { return tcp ? 256 : 304; }
+
+bool TooSlow(const LinePace& p, bool tcp) { return p.lines > 0 && p.ms > StreamLimitMs(tcp); }
+
 Verdict Decide(const Heard heard[2]) {
   Verdict v;
   WeightLine lines[2];
@@ -65,6 +86,8 @@ Verdict Decide(const Heard heard[2]) {
     v.finding = PortFinding::Stream;
     v.attrs = counts[0] > 0 ? 0 : 1;
     v.line = lines[v.attrs];
+    v.pace = PaceOf(heard[v.attrs].lineEndsMs, heard[v.attrs].listenedMs);
+    if (TooSlow(v.pace, false)) v.finding = PortFinding::TooSlow;
     return v;
   }
   if (!heard[0].bytes.empty() || !heard[1].bytes.empty()) {

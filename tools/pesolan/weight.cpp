@@ -15,6 +15,7 @@
 #include <unistd.h>
 #endif
 
+#include "line_pace.h"
 #include "say.h"
 #include "utf.h"
 #include "words.h"
@@ -97,7 +98,8 @@ class Reader {
     m.End();
     ++tally_.readings;
     if (r.ok()) return SayWeight(r.args[1].dblVal, m);
-    const Session::Failure failure = s_.LastFailure();
+    Session::Failure failure = s_.LastFailure();
+    if (SendsUnasked(failure.code, s_.LastTrace())) ListenedCause(&failure.cause);
     ++tally_.failures[failure.code];
     tally_.lastFailure = FailureFields(failure.code, Utf8(failure.message), failure.cause.why, failure.cause.next);
     const bool closed = s_.o_.watch && s_.ChannelClosed();
@@ -128,6 +130,24 @@ class Reader {
     return true;
   }
 
+  // A scale that sends by itself yet gave no weight may send its lines too
+  // far apart for the driver: heard once, with the device closed meanwhile
+  // (a port or a converter takes one user), and said instead of the cause.
+  void ListenedCause(Cause* cause) {
+    if (!listened_) {
+      listened_ = true;
+      s_.Call(u"Close", {Arg::Text(id_)});
+      const Channel c = ChannelOf(s_.o_);
+      const LinePace pace = ListenForPace(c);
+      if (TooSlow(pace, c.tcp)) slow_ = SlowCause(pace, c.tcp);
+      if (s_.o_.watch) {
+        const CallResult again = s_.Call(u"Open", {Arg::Empty()});
+        if (again.ok()) id_ = again.argTexts[0];
+      }
+    }
+    if (!slow_.why.empty()) *cause = slow_;
+  }
+
   // A scale switched off and on again: the watch opens its channel anew.
   // What to say of it: JSON fields, or a line of text.
   std::string Reopen() {
@@ -145,6 +165,8 @@ class Reader {
   Session& s_;
   std::u16string id_;
   Tally tally_;
+  bool listened_ = false;
+  Cause slow_;  // the scale's lines come too far apart, as heard
 };
 
 }  // namespace

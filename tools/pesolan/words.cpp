@@ -34,6 +34,17 @@ const Phrase kPhrases[] = {
      "соединение закрыто: весы разорвали его, или прервалась сеть между ними и компьютером"},
     {"the port is closed: its adapter was pulled out, or the port failed",
      "порт закрыт: переходник выдернули, или порт отказал"},
+    {"the scale streams a line about every {} ms; the driver needs one within {} ms",
+     "весы передают строку примерно раз в {} мс; драйверу нужна строка не реже чем раз в {} мс"},
+    {"the scale streams a line less often than every {} ms; the driver needs one within {} ms",
+     "весы передают строку реже чем раз в {} мс; драйверу нужна строка не реже чем раз в {} мс"},
+    {"set the scale's send interval shorter: a line at least every {} ms",
+     "уменьшите интервал передачи в настройках весов: строка не реже чем раз в {} мс"},
+    {"stream scale, too slow for the driver: {}, with {}; {}",
+     "весы с потоком, слишком медленным для драйвера: {}, с {}; {}"},
+    {"found, too slow: {}", "найдены, но слишком медленные: {}"},
+    {"a scale was found, but it streams too slowly for the driver",
+     "весы найдены, но передают слишком медленно для драйвера"},
     {"Close the device and Open it again once the scale is back (the platform: Отключить, then Подключить; "
      "pesolan weight --watch does it itself)",
      "когда весы вернутся, закройте устройство и откройте снова (в платформе: Отключить, затем Подключить; "
