@@ -74,10 +74,27 @@ void NoteClosed(int index) {
   Trace(index, "the connection is closed: the scale hung up, or it broke");
 }
 
+// A look found this many bytes waiting, not yet taken: shown to the pace,
+// and noted as an arrival when more came than before.
+void Observed(Reception& r, uint32_t waiting) {
+  r.pace.Observe(waiting, os::MicroTick());
+  r.arrivals.Note(r.pace.Known(), os::Tick());
+}
+
+// The next byte taken, judged by the pace, and traced with its arrival.
+ByteOrigin Taken(int index, Reception& r, uint8_t byte) {
+  r.lastByte = byte;
+  const ByteOrigin origin = r.pace.Take();
+  uint32_t number = 0, tick = os::Tick();
+  const bool seen = r.arrivals.Of(origin.sequence, &number, &tick);
+  if (Tracing(index)) TraceReceived(index, byte, seen ? number : 0, tick);
+  return origin;
+}
+
 // How many bytes the port has queued, each look shown to the pace.
 bool LookSerial(int index, os::SerialPort port, uint32_t* queued) {
   if (!os::SerialQueued(port, queued)) return false;
-  SlotTable[index].reception.pace.Observe(*queued, os::MicroTick());
+  Observed(SlotTable[index].reception, *queued);
   return true;
 }
 
@@ -96,6 +113,7 @@ void StartPace(int index, bool tcp) {
   Reception& r = SlotTable[index].reception;
   const uint32_t charUs = tcp ? kTcpScaleCharUs : os::CharMicroseconds({s.baudRate, s.parity, s.byteSize, s.stopBits});
   r.pace.Start(os::MicroTick(), charUs, tcp ? kTcpPackAllowance : kSerialAllowance, r.lastByte == kLineEnd);
+  r.arrivals.Clear();
 }
 
 // Throws away what the last reading took in and left; how many.
@@ -111,7 +129,7 @@ void LookTcp(int index, os::Socket s) {
   Reception& r = SlotTable[index].reception;
   uint32_t queued = 0;
   os::SocketQueued(s, &queued);
-  r.pace.Observe(static_cast<uint32_t>(r.intake.held()) + queued, os::MicroTick());
+  Observed(r, static_cast<uint32_t>(r.intake.held()) + queued);
 }
 
 // TCP: the next byte, from what the purge's wait took in, else from the
@@ -121,8 +139,8 @@ void LookTcp(int index, os::Socket s) {
 bool TakeTcp(int index, os::Socket s, uint32_t ms, uint8_t* byte, ByteOrigin* origin) {
   Reception& r = SlotTable[index].reception;
   if (!r.intake.empty()) {
-    *byte = r.lastByte = r.intake.Take();
-    *origin = r.pace.Take();
+    *byte = r.intake.Take();
+    *origin = Taken(index, r, *byte);
     return true;
   }
   bool closed = false;
@@ -133,19 +151,16 @@ bool TakeTcp(int index, os::Socket s, uint32_t ms, uint8_t* byte, ByteOrigin* or
   if (!r.pace.Seen()) {
     uint32_t queued = 0;
     os::SocketQueued(s, &queued);
-    r.pace.Observe(1 + queued, os::MicroTick());
+    Observed(r, 1 + queued);
   }
-  r.lastByte = *byte;
-  *origin = r.pace.Take();
+  *origin = Taken(index, r, *byte);
   return true;
 }
 
 // Serial: reads one of the bytes the last look found queued.
 bool TakeSerial(int index, os::SerialPort port, uint8_t* byte, ByteOrigin* origin) {
   if (!os::SerialReadOne(port, byte)) return false;
-  Reception& r = SlotTable[index].reception;
-  r.lastByte = *byte;
-  *origin = r.pace.Take();
+  *origin = Taken(index, SlotTable[index].reception, *byte);
   return true;
 }
 
@@ -190,7 +205,7 @@ long TakeInFor(int index, os::Socket s, uint32_t ms) {
       os::Sleep(os::Left(start, ms));
       break;
     }
-    r.pace.Observe(static_cast<uint32_t>(r.intake.held() + got), os::MicroTick());
+    Observed(r, static_cast<uint32_t>(r.intake.held() + got));
     const int gone = r.intake.Add(arrival, got);
     r.pace.Skip(static_cast<uint32_t>(gone));
     dropped += gone;
@@ -394,7 +409,6 @@ bool WaitForData(int index, Detected* detected) {
   if (ch.tcp()) {
     Detected took;
     took.taken = TakeTcp(index, ch.socket, 0, &took.byte, &took.origin);
-    if (took.taken) TraceBytes(index, "stream: took", &took.byte, 1);
     if (detected != nullptr) *detected = took;
     return took.taken;
   }
@@ -429,14 +443,22 @@ bool SendBytes(int index, const uint8_t* bytes, int count) {
   return sent;
 }
 
+void Pause(int index, uint32_t ms) {
+  const uint32_t start = os::Tick();
+  const Channel ch = ChannelOf(index);
+  if (ch.tcp() && Tracing(index) && os::SocketReadable(ch.socket, ms)) {
+    Reception& r = SlotTable[index].reception;
+    uint32_t queued = 0;
+    os::SocketQueued(ch.socket, &queued);
+    r.arrivals.Note(r.pace.Taken() + static_cast<uint32_t>(r.intake.held()) + queued, os::Tick());
+  }
+  os::Sleep(os::Left(start, ms));
+}
+
 bool ReadByte(int index, uint8_t* byte, ByteOrigin* origin) {
   ByteOrigin ignored;
   const bool got = ReadOneByte(index, byte, origin != nullptr ? origin : &ignored);
-  if (got) {
-    TraceBytes(index, "recv", byte, 1);
-  } else {
-    Trace(index, "no byte within %u ms", static_cast<unsigned>(ChannelOf(index).tcp() ? kTcpByteMs : kSerialByteMs));
-  }
+  if (!got) Trace(index, "no byte within %u ms", static_cast<unsigned>(ChannelOf(index).tcp() ? kTcpByteMs : kSerialByteMs));
   return got;
 }
 
@@ -451,7 +473,6 @@ bool ReadReply(int index, uint8_t* buffer, int* count, ByteOrigin* origin) {
     n = GatherTcp(index, ch.socket, held, &reply);
   }
   if (origin != nullptr) *origin = reply;
-  TraceBytes(index, "recv", held, n);
   if (n == kReplySize) {
     Trace(index, "reply of %d bytes, the most a reply takes", n);
   } else if (n > 0) {

@@ -41,6 +41,9 @@ bool WaitForData(int index, Detected* detected = nullptr);
 // Sends count (1..22) bytes; on a serial port waits up to 256 ms for the
 // transmitter to empty. A failed TCP send closes the connection.
 bool SendBytes(int index, const uint8_t* bytes, int count);
+// Waits ms, as after a TCP send. A traced reading notes when bytes came
+// meanwhile, for the trace's stamps; they are neither taken nor judged.
+void Pause(int index, uint32_t ms);
 // One byte within 80 ms (serial) or 128 ms (TCP); byte is 0 when none came.
 // origin, when given, tells how it came.
 bool ReadByte(int index, uint8_t* byte, ByteOrigin* origin = nullptr);

@@ -55,6 +55,27 @@ void Pace::Judge(ByteOrigin* origin) const {
   origin->behind = known_ > origin->sequence ? known_ - origin->sequence - 1 : 0;
 }
 
+void Arrivals::Note(uint32_t known, uint32_t tick) {
+  Arrival* last = held_ > 0 ? &ring_[(first_ + held_ - 1) % kHeld] : nullptr;
+  if (last != nullptr && known <= last->end) return;
+  if (held_ == kHeld) {
+    last->end = known;
+    return;
+  }
+  ring_[(first_ + held_++) % kHeld] = {known, tick, ++numbered_};
+}
+
+bool Arrivals::Of(uint32_t sequence, uint32_t* number, uint32_t* tick) {
+  while (held_ > 0 && ring_[first_].end <= sequence) {
+    first_ = (first_ + 1) % kHeld;
+    --held_;
+  }
+  if (held_ == 0) return false;
+  *number = ring_[first_].number;
+  *tick = ring_[first_].tick;
+  return true;
+}
+
 int Intake::Add(const uint8_t* arrival, int size) {
   if (size <= 0) return 0;
   int dropped = 0;

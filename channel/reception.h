@@ -57,6 +57,9 @@ class Pace {
   void Judge(ByteOrigin* origin) const;
   // Whether the next byte to take was there at the last look.
   bool Seen() const { return taken_ < known_; }
+  // Bytes known to have come, and bytes taken, since the start.
+  uint32_t Known() const { return known_; }
+  uint32_t Taken() const { return taken_; }
 
  private:
   uint64_t baseUs_ = 0;    // since when the pace is judged
@@ -68,6 +71,30 @@ class Pace {
   uint32_t oldBelow_ = 0;  // the first this many of them are old
   bool behind_ = false;    // in a flow of old bytes, not yet caught up
   bool afterLine_ = false;
+};
+
+// When the bytes came, for the trace: each look that found more than the
+// last is an arrival, numbered from 1, with the tick it was seen at. Bytes
+// are taken in the order they came, so an arrival is let go once its last
+// byte is taken. Counts are those of the pace, from its start.
+class Arrivals {
+ public:
+  void Clear() { first_ = held_ = 0; }
+  // A look found known bytes come in all, at tick.
+  void Note(uint32_t known, uint32_t tick);
+  // The arrival that brought byte number sequence: its number and tick;
+  // false when no look saw it come.
+  bool Of(uint32_t sequence, uint32_t* number, uint32_t* tick);
+
+ private:
+  struct Arrival {
+    uint32_t end;  // the bytes known once it had come
+    uint32_t tick, number;
+  };
+  static constexpr int kHeld = 8;  // more merge into the last
+  Arrival ring_[kHeld] = {};
+  int first_ = 0, held_ = 0;
+  uint32_t numbered_ = 0;
 };
 
 constexpr int kIntakeSize = 512;
@@ -92,6 +119,7 @@ struct Intake {
 struct Reception {
   Intake intake;
   Pace pace;
+  Arrivals arrivals;
   // The last reading went on past a line it could have ended with, to a
   // newer one: the next purge counts that as finding bytes, which it would
   // have found had the reading stopped there.

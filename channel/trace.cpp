@@ -22,6 +22,7 @@ constexpr size_t kHeadSize = 32 * 1024;
 constexpr size_t kTailSize = 32 * 1024;
 constexpr size_t kLineSize = kEventSize + 128;
 constexpr uint64_t kDefaultLimitMb = 16;
+constexpr int kShownBytes = 64;  // of one event's bytes
 constexpr uint64_t kLargestLimitMb = 4096;
 
 }  // namespace
@@ -37,6 +38,12 @@ struct TraceLog {
   size_t tailStart, tailUsed;
   char tail[kTailSize];
   int dropped;  // events that fell out of the ring
+  // The bytes of the arrival being taken, not yet an event.
+  struct Receiving {
+    int count;
+    uint32_t arrival, tick;
+    uint8_t shown[kShownBytes];
+  } receiving;
   char out[kHeadSize + kLineSize + kTailSize];
 };
 
@@ -78,6 +85,30 @@ const char* ControlName(uint8_t byte) {
   }
 }
 
+// "what 18 bytes: ST,GS,  12.345kg<CR><LF>": printable characters as they
+// are ('<' in hex, so that a name's brackets are never the scale's own),
+// control bytes by name, the rest in hex; "..." when count passed shown.
+void BytesEvent(const char* what, const uint8_t* bytes, int shown, int count, char (&event)[kEventSize]) {
+  size_t n = static_cast<size_t>(
+      std::snprintf(event, sizeof event, "%s %d byte%s:%s", what, count, count == 1 ? "" : "s", count > 0 ? " " : ""));
+  for (int i = 0; i < shown && n + 8 < sizeof event; ++i) {
+    const uint8_t b = bytes[i];
+    const char* name = ControlName(b);
+    if (name != nullptr) {
+      n += static_cast<size_t>(std::snprintf(event + n, sizeof event - n, "<%s>", name));
+    } else if (b >= 0x20 && b < 0x7F && b != '<') {
+      event[n++] = static_cast<char>(b);
+    } else {
+      n += static_cast<size_t>(std::snprintf(event + n, sizeof event - n, "<%02X>", b));
+    }
+  }
+  if (count > shown && n + 4 < sizeof event) {
+    std::memcpy(event + n, "...", 3);
+    n += 3;
+  }
+  event[n] = '\0';
+}
+
 // Lets the oldest line of the ring go.
 void DropOldest(TraceLog& log) {
   while (log.tailUsed > 0) {
@@ -101,20 +132,36 @@ void Append(TraceLog& log, const char* text, size_t length) {
   log.tailUsed += length;
 }
 
-// "DATE TIME CHANNEL +MS ms EVENT" into line; its length.
-size_t Format(const DeviceSlot& slot, const char* event, char (&line)[kLineSize]) {
+// "DATE TIME CHANNEL +MS ms EVENT" into line, for an event at tick; its
+// length.
+size_t Format(const DeviceSlot& slot, const char* event, uint32_t tick, char (&line)[kLineSize]) {
   char when[32], channel[40];
   os::LocalTimeText(when, sizeof when);
   ChannelText(slot, channel, sizeof channel);
-  const int length = std::snprintf(line, sizeof line, "%s %s +%u ms %s\n", when, channel,
-                                   static_cast<unsigned>(os::Since(slot.traceStart)), event);
+  const uint32_t ms = static_cast<int32_t>(tick - slot.traceStart) > 0 ? tick - slot.traceStart : 0;
+  const int length = std::snprintf(line, sizeof line, "%s %s +%u ms %s\n", when, channel, static_cast<unsigned>(ms), event);
   if (length <= 0) return 0;
   return static_cast<size_t>(length) < sizeof line ? static_cast<size_t>(length) : sizeof line - 1;
 }
 
-void Record(const DeviceSlot& slot, const char* event) {
+void RecordAt(const DeviceSlot& slot, const char* event, uint32_t tick) {
   char line[kLineSize];
-  Append(*slot.trace, line, Format(slot, event, line));
+  Append(*slot.trace, line, Format(slot, event, tick, line));
+}
+
+// The arrival's bytes taken so far become their event.
+void EndReceiving(const DeviceSlot& slot) {
+  TraceLog::Receiving& r = slot.trace->receiving;
+  if (r.count == 0) return;
+  char event[kEventSize];
+  BytesEvent("recv", r.shown, r.count < kShownBytes ? r.count : kShownBytes, r.count, event);
+  r.count = 0;
+  RecordAt(slot, event, r.tick);
+}
+
+void Record(const DeviceSlot& slot, const char* event) {
+  EndReceiving(slot);
+  RecordAt(slot, event, os::Tick());
 }
 
 // The head, a line for the events left out, and the ring in order.
@@ -125,7 +172,7 @@ size_t Gathered(const DeviceSlot& slot, TraceLog& log) {
     char note[kEventSize], line[kLineSize];
     std::snprintf(note, sizeof note, "%d events not traced here: one open or reading keeps its first and its last %u KB",
                   log.dropped, static_cast<unsigned>(kTailSize / 1024));
-    const size_t length = Format(slot, note, line);
+    const size_t length = Format(slot, note, os::Tick(), line);
     std::memcpy(log.out + n, line, length);
     n += length;
   }
@@ -149,6 +196,7 @@ TraceScope::TraceScope(int index) : index_(index) {
   log->headUsed = log->tailStart = log->tailUsed = 0;
   log->tailing = false;
   log->dropped = 0;
+  log->receiving.count = 0;
   slot.trace = log;
 }
 
@@ -157,6 +205,7 @@ TraceScope::~TraceScope() {
   DeviceSlot& slot = SlotTable[index_];
   if (--slot.traceDepth > 0 || slot.trace == nullptr) return;
   TraceLog* log = slot.trace;
+  EndReceiving(slot);
   const size_t length = Gathered(slot, *log);
   slot.trace = nullptr;
   os::AppendTrace(log->path, log->out, length, log->limit);
@@ -176,18 +225,20 @@ void Trace(int index, const char* format, ...) {
 }
 
 void TraceBytes(int index, const char* what, const uint8_t* bytes, int count) {
+  if (!Tracing(index) || count < 0) return;
+  char event[kEventSize];
+  BytesEvent(what, bytes, count < kShownBytes ? count : kShownBytes, count, event);
+  Record(SlotTable[index], event);
+}
+
+void TraceReceived(int index, uint8_t byte, uint32_t arrival, uint32_t tick) {
   if (!Tracing(index)) return;
-  for (int i = 0; i < count; ++i) {
-    const uint8_t b = bytes[i];
-    const char* name = ControlName(b);
-    if (name != nullptr) {
-      Trace(index, "%s %02X %s", what, b, name);
-    } else if (b >= 0x20 && b < 0x7F) {
-      Trace(index, "%s %02X '%c'", what, b, b);
-    } else {
-      Trace(index, "%s %02X", what, b);
-    }
-  }
+  const DeviceSlot& slot = SlotTable[index];
+  TraceLog::Receiving& r = slot.trace->receiving;
+  if (r.count > 0 && arrival != r.arrival) EndReceiving(slot);
+  if (r.count == 0) r.arrival = arrival, r.tick = tick;
+  if (r.count < kShownBytes) r.shown[r.count] = byte;
+  ++r.count;
 }
 
 }  // namespace pesolan

@@ -37,8 +37,15 @@ void Trace(int index, const char* format, ...)
     __attribute__((format(printf, 2, 3)))
 #endif
     ;
-// One line per byte: what, the byte in hex and, when it has one, its
-// printable character or control name ("recv 06 ACK", "recv 53 'S'").
+// Bytes as one event: what, how many, and their text, printable characters
+// as they are, control bytes by name and others in hex ("sent 2 bytes:
+// <ENQ><DC1>"). Up to 64 are shown.
 void TraceBytes(int index, const char* what, const uint8_t* bytes, int count);
+// A byte received, of the arrival numbered arrival (0: not known) that
+// came at tick. The bytes of one arrival make one event, "recv 18 bytes:
+// ST,GS,  12.345kg<CR><LF>", stamped with when they came, not when they
+// were taken; another event in between ends it, and the rest of the
+// arrival makes another with the same stamp.
+void TraceReceived(int index, uint8_t byte, uint32_t arrival, uint32_t tick);
 
 }  // namespace pesolan

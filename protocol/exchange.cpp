@@ -265,7 +265,7 @@ bool ReadStream(Dialogue& d, const Detected& detected) {
 bool Send(const Dialogue& d, const uint8_t* request, int count) {
   DiscardPending(d.index);
   if (!SendBytes(d.index, request, count)) return false;
-  if (d.kind == Tcp) os::Sleep(kTcpPauseAfterSendMs);
+  if (d.kind == Tcp) Pause(d.index, kTcpPauseAfterSendMs);
   return true;
 }
 

@@ -76,6 +76,7 @@ bool ReadByte(int, uint8_t* byte, ByteOrigin* origin) {
 bool LookAgain(int) { return true; }
 void JudgeByte(int, ByteOrigin*) {}
 void NoteReadAhead(int) {}
+void Pause(int, uint32_t) {}
 
 bool ReadReply(int, uint8_t* buffer, int* count, ByteOrigin* origin) {
   TakeOrigin(origin);

@@ -207,23 +207,27 @@ int Run(Library& lib, const Options& o) {
 // --json, for a signal handler: every outcome is one JSON object.
 volatile std::sig_atomic_t g_json = 0;
 
-// Ctrl+C ends the program at once, also in the middle of a reading, with
-// the status shells give an interrupted program (with --json, after an
-// object that says so); SIGTERM, a hang-up (an SSH session dropped) and a
-// closed output pipe end it as they always did. None leaves the trace's
-// temporary file behind.
+// Ctrl+C during a reading lets it end (within its own time limits, a
+// second at most), so that its result and its trace are kept, and then ends
+// the program; between readings, or at a second Ctrl+C, it ends at once.
+// Either way with the status shells give an interrupted program (with
+// --json, after an object that says so). SIGTERM, a hang-up (an SSH session
+// dropped) and a closed output pipe end it as they always did. None leaves
+// the trace's temporary file behind.
 void OnSignal(int sig) {
+  if (sig == SIGINT && EndAfterThisReading()) {
+    std::signal(SIGINT, OnSignal);  // where the system reset it, the second one still ends at once
+    return;
+  }
   RemoveTraceFileNow();
   if (sig == SIGINT) {
-    static const char kInterrupted[] =
-        "{\"schema\":1,\"ok\":false,\"code\":0,\"message\":\"interrupted\",\"cause\":\"Ctrl+C\",\"next\":\"\"}\n";
 #if defined(_WIN32)
-    if (g_json != 0) std::fputs(kInterrupted, stdout), std::fflush(stdout);
+    if (g_json != 0) std::fputs(kInterruptedJson, stdout), std::fflush(stdout);
 #else
-    if (g_json != 0) (void)!write(1, kInterrupted, sizeof kInterrupted - 1);
+    if (g_json != 0) (void)!write(1, kInterruptedJson, std::strlen(kInterruptedJson));
 #endif
     SayWatchSummaryNow();
-    std::_Exit(130);
+    std::_Exit(kInterruptedStatus);
   }
   std::signal(sig, SIG_DFL);
   std::raise(sig);

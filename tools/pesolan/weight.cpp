@@ -30,6 +30,9 @@ char g_summary[2][4096];
 int g_summaryLength[2] = {0, 0};
 int g_summaryFd = 2;
 volatile std::sig_atomic_t g_ready = -1;
+// A reading is under way in the driver; Ctrl+C came during one.
+volatile std::sig_atomic_t g_reading = 0;
+volatile std::sig_atomic_t g_interrupted = 0;
 
 // What a watch has read: readings, weights, and failures by code.
 struct Tally {
@@ -94,7 +97,9 @@ class Reader {
   // One reading, said; true when it gave a weight.
   bool ReadOnce() {
     Moment m = Moment::Now();
+    g_reading = 1;
     const CallResult r = s_.Call(u"GetWeight", {Arg::Text(id_), Arg::Empty()});
+    g_reading = 0;
     m.End();
     ++tally_.readings;
     if (r.ok()) return SayWeight(r.args[1].dblVal, m);
@@ -171,6 +176,15 @@ class Reader {
 
 }  // namespace
 
+const char kInterruptedJson[] =
+    "{\"schema\":1,\"ok\":false,\"code\":0,\"message\":\"interrupted\",\"cause\":\"Ctrl+C\",\"next\":\"\"}\n";
+
+bool EndAfterThisReading() {
+  if (g_reading == 0 || g_interrupted != 0) return false;
+  g_interrupted = 1;
+  return true;
+}
+
 void SayWatchSummaryNow() {
   const int ready = g_ready;
   if (ready < 0) return;
@@ -197,15 +211,18 @@ int Weight(Session& s) {
     read = reader.ReadOnce();
     if (s.o_.watch) KeepReady(s.o_, reader.tally());
     if (std::fflush(stdout) != 0) return -1;
+    if (g_interrupted != 0) break;
     if (!s.o_.watch || (s.o_.count > 0 && n + 1 >= s.o_.count)) break;
     start = std::max(start + std::chrono::milliseconds(s.o_.intervalMs), std::chrono::steady_clock::now());
     std::this_thread::sleep_until(start);
   }
+  if (g_interrupted != 0 && s.o_.json) std::fputs(kInterruptedJson, stdout);
   if (s.o_.watch) {
     g_ready = -1;
     const std::string summary = s.o_.json ? reader.tally().Json() : reader.tally().Text();
     std::fputs(summary.c_str(), s.o_.json ? stdout : stderr);
   }
+  if (g_interrupted != 0) return kInterruptedStatus;
   return read ? 0 : 1;
 }
 

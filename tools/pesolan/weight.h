@@ -10,7 +10,17 @@ namespace host {
 int Weight(Session& s);
 
 // What a watch has read so far, said as at its end; safe to call from a
-// signal handler (Ctrl+C ends a watch at once).
+// signal handler (Ctrl+C between readings ends a watch at once).
 void SayWatchSummaryNow();
+
+// For a signal handler, at Ctrl+C: true when a reading is under way and
+// this is the first Ctrl+C. The reading then ends within its own time
+// limits (a second at most), so that its result and trace are kept, and
+// the program ends after it with status 130.
+bool EndAfterThisReading();
+
+// The object a JSON run says when Ctrl+C ended it, and the status.
+extern const char kInterruptedJson[];
+constexpr int kInterruptedStatus = 130;
 
 }  // namespace host
