@@ -207,8 +207,8 @@ int Run(Library& lib, const Options& o) {
 // --json, for a signal handler: every outcome is one JSON object.
 volatile std::sig_atomic_t g_json = 0;
 
-// Ctrl+C during a reading lets it end (within its own time limits, a
-// second at most), so that its result and its trace are kept, and then ends
+// Ctrl+C during a reading lets it end (within its own time limits, about a
+// second), so that its result and its trace are kept, and then ends
 // the program; between readings, or at a second Ctrl+C, it ends at once.
 // Either way with the status shells give an interrupted program (with
 // --json, after an object that says so). SIGTERM, a hang-up (an SSH session

@@ -15,7 +15,7 @@ void SayWatchSummaryNow();
 
 // For a signal handler, at Ctrl+C: true when a reading is under way and
 // this is the first Ctrl+C. The reading then ends within its own time
-// limits (a second at most), so that its result and trace are kept, and
+// limits (about a second), so that its result and trace are kept, and
 // the program ends after it with status 130.
 bool EndAfterThisReading();
 
